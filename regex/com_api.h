@@ -1,0 +1,27 @@
+#pragma once
+// CoInitialize / CoUninitialize. Every RegexObject and every charset step holds one balanced
+// pair; tests count the calls through a ScopedComApi.
+namespace sellmeter {
+
+class ComApi {
+ public:
+  virtual ~ComApi() = default;
+  virtual long CoInitialize(void* reserved) = 0;
+  virtual void CoUninitialize() = 0;
+};
+
+ComApi& PlatformComApi();   // defined by the platform layer
+ComApi& Com();              // the one in force
+
+class ScopedComApi {
+ public:
+  explicit ScopedComApi(ComApi& api);
+  ~ScopedComApi();
+  ScopedComApi(const ScopedComApi&) = delete;
+  ScopedComApi& operator=(const ScopedComApi&) = delete;
+
+ private:
+  ComApi* previous_;
+};
+
+}  // namespace sellmeter
