@@ -37,14 +37,21 @@ struct DecodedPicture {
   Bitmap bitmap;   // the picture itself, or a reduced copy of it (see DecodePicture)
 };
 
-// Decodes bytes into a bitmap. With minWidth/minHeight > 0 a JPEG may be decoded reduced
-// through its DCT scaling, to the smallest scale whose result still covers minWidth x minHeight
-// (never larger than the picture's own size); other formats come at full size.
-std::optional<DecodedPicture> DecodePicture(const ByteArray& bytes, int minWidth = 0,
-                                            int minHeight = 0);
+// Decodes bytes into a bitmap. With a cell size given (both > 0) a JPEG may come reduced
+// through its DCT scaling: the smallest of the scales 1/8 .. 8/8 at which it still covers the
+// size it takes when fitted into such a cell. Other formats, and JPEG without a cell, come at
+// their full size.
+std::optional<DecodedPicture> DecodePicture(const ByteArray& bytes, int cellWidth = 0,
+                                            int cellHeight = 0);
+
+// The size a width x height picture takes when fitted into the cell keeping its aspect ratio
+// (each side at least 1, cut toward zero).
+void FittedSize(int width, int height, int cellWidth, int cellHeight, int* fittedWidth,
+                int* fittedHeight);
 
 // Applies the list cell's mask rule: every pixel of the top-left pixel's colour (RGB) becomes
-// transparent (alpha 0). Pixels that were transparent already stay so.
+// transparent (alpha 0). Pixels that were transparent already stay so; when the top-left pixel
+// is itself transparent the picture carries its own mask and no colour is keyed.
 void ApplyCornerMask(Bitmap& bitmap);
 
 // Fits a bitmap into a cellWidth x cellHeight cell keeping its aspect ratio, centred, with

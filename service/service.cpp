@@ -1,0 +1,128 @@
+#include "service/service.h"
+
+#include <httplib.h>
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <thread>
+
+namespace sellmeter::service {
+
+namespace {
+
+const char* MimeType(PictureFormat format) {
+  switch (format) {
+    case PictureFormat::Jpeg: return "image/jpeg";
+    case PictureFormat::Png: return "image/png";
+    case PictureFormat::Gif: return "image/gif";
+    case PictureFormat::Bmp: return "image/bmp";
+  }
+  return "application/octet-stream";
+}
+
+// Made pictures are kept, so that a benchmark measures serving rather than encoding.
+class PictureCache {
+ public:
+  std::shared_ptr<const ByteArray> Get(const PictureSpec& spec) {
+    const std::string key = PicturePath(spec);
+    {
+      std::lock_guard lock(mutex_);
+      if (auto it = entries_.find(key); it != entries_.end()) return it->second;
+    }
+    auto bytes = std::make_shared<const ByteArray>(MakePicture(spec));
+    std::lock_guard lock(mutex_);
+    if (entries_.size() >= kMaxEntries) entries_.clear();
+    entries_.emplace(key, bytes);
+    return bytes;
+  }
+
+ private:
+  static constexpr std::size_t kMaxEntries = 2048;
+  std::mutex mutex_;
+  std::map<std::string, std::shared_ptr<const ByteArray>> entries_;
+};
+
+}  // namespace
+
+struct ReportService::Impl {
+  ServiceOptions options;
+  httplib::Server server;
+  std::thread thread;
+  PictureCache pictures;
+  std::atomic<int> pageRequests{0}, pictureRequests{0};
+
+  void Delay() const {
+    if (options.latencyMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(options.latencyMs));
+  }
+
+  void Install() {
+    server.Post("/yeji/", [this](const httplib::Request& req, httplib::Response& res) {
+      ++pageRequests;
+      Delay();
+      const std::string nick = NicknameFromForm(req.body);
+      std::string host = req.get_header_value("Host");
+      if (host.empty()) host = "127.0.0.1";
+      const SellerReport report = MakeReport(nick, options);
+      res.set_content(RenderReportPage(nick, report, "http://" + host, options),
+                      options.utf8 ? "text/html; charset=utf-8" : "text/html; charset=gbk");
+    });
+    server.Get(R"(/pictures/.*)", [this](const httplib::Request& req, httplib::Response& res) {
+      ++pictureRequests;
+      Delay();
+      const auto spec = ParsePicturePath(req.path);
+      if (!spec || PictureFails(*spec, options.failPicturesPercent)) {
+        res.status = 404;
+        res.set_content("Not Found", "text/plain");
+        return;
+      }
+      const auto bytes = pictures.Get(*spec);
+      res.set_content(reinterpret_cast<const char*>(bytes->data()), bytes->size(), MimeType(spec->format));
+    });
+  }
+};
+
+ReportService::ReportService(ServiceOptions options) : impl_(std::make_unique<Impl>()) {
+  impl_->options = options;
+  impl_->Install();
+}
+
+ReportService::~ReportService() { Stop(); }
+
+int ReportService::Start(const std::string& host, int port) {
+  int bound = port;
+  if (port == 0) {
+    bound = impl_->server.bind_to_any_port(host.c_str());
+  } else if (!impl_->server.bind_to_port(host.c_str(), port)) {
+    bound = -1;
+  }
+  if (bound < 0) return -1;
+  impl_->thread = std::thread([this] { impl_->server.listen_after_bind(); });
+  return bound;  // bound already: connections wait in the backlog until the loop runs
+}
+
+bool ReportService::Run(const std::string& host, int port, int* boundPort) {
+  int bound = port;
+  if (port == 0) {
+    bound = impl_->server.bind_to_any_port(host.c_str());
+  } else if (!impl_->server.bind_to_port(host.c_str(), port)) {
+    bound = -1;
+  }
+  if (bound < 0) return false;
+  if (boundPort) *boundPort = bound;
+  return impl_->server.listen_after_bind();
+}
+
+void ReportService::Stop() {
+  // stop() only acts on a running loop; one that has not begun yet would never end.
+  if (impl_->thread.joinable())
+    while (!impl_->server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  impl_->server.stop();
+  if (impl_->thread.joinable()) impl_->thread.join();
+}
+
+int ReportService::PageRequests() const { return impl_->pageRequests; }
+int ReportService::PictureRequests() const { return impl_->pictureRequests; }
+
+}  // namespace sellmeter::service
