@@ -3,6 +3,10 @@
 // pair; tests count the calls through a ScopedComApi.
 namespace sellmeter {
 
+// Results of CoInitialize: the first call on a thread, and every nested one.
+inline constexpr long kComOk = 0;     // S_OK
+inline constexpr long kComFalse = 1;  // S_FALSE
+
 class ComApi {
  public:
   virtual ~ComApi() = default;

@@ -1,0 +1,126 @@
+#include "regex/regex_object.h"
+
+#include "regex/com_api.h"
+#include "regex/regexp_engine.h"
+#include "text/codepage.h"
+#include "text/gbk_text.h"
+
+namespace sellmeter {
+namespace {
+
+// "#引号" in GBK: stands for a double quote in patterns written inside quoted source text.
+constexpr std::string_view kQuotePlaceholder = "#\xD2\xFD\xBA\xC5";
+
+Text ReplaceAll(std::string_view text, std::string_view what, std::string_view with) {
+  Text out;
+  out.reserve(text.size());
+  std::size_t from = 0;
+  for (std::size_t at; (at = text.find(what, from)) != std::string_view::npos; from = at + what.size()) {
+    out.append(text.substr(from, at - from));
+    out.append(with);
+  }
+  out.append(text.substr(from));
+  return out;
+}
+
+// 1-based start of the character that holds the 1-based byte position, walking from the
+// start of text; a position on the second byte of a double-byte character moves back to its
+// first, so the walk from there stays in step with the characters.
+std::size_t CharacterStart(std::string_view text, std::size_t position) {
+  std::size_t at = 0;  // 0-based start of the current character
+  const std::size_t target = position - 1;
+  while (at < text.size()) {
+    std::size_t width = IsGbkLeadByte(static_cast<unsigned char>(text[at])) && at + 1 < text.size() ? 2 : 1;
+    if (target < at + width) return at + 1;
+    at += width;
+  }
+  return position;
+}
+
+}  // namespace
+
+RegexObject::RegexObject() { Com().CoInitialize(nullptr); }
+
+RegexObject::~RegexObject() {
+  regExp_.reset();
+  matches_.reset();
+  subject_.reset();
+  Com().CoUninitialize();
+}
+
+bool RegexObject::Search(std::string_view pattern, std::string_view subject, bool caseSensitive,
+                         bool multiline, bool global, bool quotePlaceholder) {
+  matches_.reset();
+  regExp_.reset();
+  regExp_ = RegExps().CreateRegExp();
+  if (regExp_) {
+    regExp_->SetIgnoreCase(!caseSensitive);
+    regExp_->SetMultiline(multiline);
+    regExp_->SetGlobal(global);
+    Text formed = quotePlaceholder ? ReplaceAll(pattern, kQuotePlaceholder, "\"") : Text(pattern);
+    regExp_->SetPattern(TextToU16(formed, kCpAcp));
+  }
+  subject_ = Text(subject);
+  if (regExp_) matches_ = regExp_->Execute(TextToU16(*subject_, kCpAcp));
+  return matches_ != nullptr;
+}
+
+Text RegexObject::GetPattern() const {
+  if (!regExp_) return {};
+  return U16ToText(regExp_->Pattern(), kCpAcp);
+}
+
+Text RegexObject::ReplaceMatches(std::string_view replacement) const {
+  if (!regExp_ || !subject_) return {};
+  std::optional<std::u16string> replaced =
+      regExp_->Replace(TextToU16(*subject_, kCpAcp), TextToU16(replacement, kCpAcp));
+  if (!replaced) return {};
+  return U16ToText(*replaced, kCpAcp);
+}
+
+int RegexObject::MatchCount() const {
+  if (!matches_) return 0;
+  return static_cast<int>(matches_->Count());
+}
+
+namespace {
+
+// The position rule: the first occurrence of sought in the subject at or after byte
+// FirstIndex, as a 0-based byte offset; -2 when there is none.
+int PositionOf(std::string_view subject, std::string_view sought, long firstIndex, bool ignoreCase) {
+  std::size_t start = firstIndex > 0 ? static_cast<std::size_t>(firstIndex) : 1;
+  if (sought.empty()) return start <= subject.size() ? 0 : -2;
+  if (start > subject.size()) return -2;
+  std::size_t found = FindText(subject, sought, CharacterStart(subject, start), ignoreCase);
+  return found == 0 ? -2 : static_cast<int>(found - 1);
+}
+
+}  // namespace
+
+Text RegexObject::MatchText(int match, int* position) const {
+  if (!matches_ || match < 1) return {};
+  std::unique_ptr<RegExpMatch> item = matches_->Item(static_cast<long>(match) - 1);
+  if (!item) return {};
+  Text text = U16ToText(item->Value(), kCpAcp);
+  if (position) *position = PositionOf(*subject_, text, item->FirstIndex(), regExp_->IgnoreCase());
+  return text;
+}
+
+Text RegexObject::SubMatchText(int match, int group, int* position) const {
+  if (!matches_ || match < 1 || group < 1) return {};
+  std::unique_ptr<RegExpMatch> item = matches_->Item(static_cast<long>(match) - 1);
+  if (!item) return {};
+  std::optional<std::u16string_view> value = item->SubMatches().Item(group - 1);
+  Text text = value ? U16ToText(*value, kCpAcp) : Text();
+  if (position) *position = PositionOf(*subject_, text, item->FirstIndex(), regExp_->IgnoreCase());
+  return text;
+}
+
+int RegexObject::SubMatchCount() const {
+  if (!matches_) return 0;
+  std::unique_ptr<RegExpMatch> item = matches_->Item(0);
+  if (!item) return 0;
+  return item->SubMatches().Count();
+}
+
+}  // namespace sellmeter
