@@ -12,22 +12,25 @@ CodePageApi* overridden = nullptr;
 
 // Wide bytes are little-endian units; on a little-endian host that is the in-memory layout.
 ByteArray UnitsToBytes(const char16_t* units, std::size_t count) {
-  ByteArray bytes(count * 2);
-  if (count == 0) return bytes;
   if constexpr (std::endian::native == std::endian::little) {
-    std::memcpy(bytes.data(), units, count * 2);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(units);
+    return ByteArray(bytes, bytes + count * 2);
   } else {
+    ByteArray bytes(count * 2);
     for (std::size_t i = 0; i < count; ++i) {
       bytes[2 * i] = static_cast<std::uint8_t>(units[i] & 0xFF);
       bytes[2 * i + 1] = static_cast<std::uint8_t>(units[i] >> 8);
     }
+    return bytes;
   }
-  return bytes;
 }
 
-// An odd last byte is not part of any unit and is ignored.
+// An odd last byte is not part of any unit and is ignored. Room for one more unit is kept
+// for a terminator.
 std::u16string BytesToUnits(const ByteArray& bytes) {
-  std::u16string units(bytes.size() / 2, u'\0');
+  std::u16string units;
+  units.reserve(bytes.size() / 2 + 1);
+  units.resize(bytes.size() / 2);
   if (units.empty()) return units;
   if constexpr (std::endian::native == std::endian::little) {
     std::memcpy(units.data(), bytes.data(), units.size() * 2);

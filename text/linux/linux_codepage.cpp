@@ -14,7 +14,6 @@
 #include <climits>
 #include <cstring>
 #include <memory>
-#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -35,22 +34,24 @@ std::atomic<unsigned> ansiCodePage{kCpGbk};
 // ---------------------------------------------------------------------------------------------
 // Tables
 
-struct SingleByteEncoding {
-  std::uint16_t bytes;  // one or two bytes, big end first when two; 0 = no mapping
+struct GbkTables {
+  // lead 0x81-0xFE by trail 0x40-0xFE; 0 = no character there.
+  char16_t decode[126][191] = {};
+  // unit -> code (< 0x100 a single byte, otherwise lead << 8 | trail); 0 = none. Holds ICU's
+  // fallbacks too, which are Windows' best-fit mappings (U+00A2 -> A1E9).
+  std::uint16_t encode[65536] = {};
 };
 
-struct Tables {
-  // 936: lead 0x81-0xFE by trail 0x40-0xFE; 0 = no character there.
-  char16_t gbkDecode[126][191] = {};
-  // 936: unit -> code (< 0x100 a single byte, otherwise lead << 8 | trail); 0 = none. Holds
-  // ICU's fallbacks too, which are Windows' best-fit mappings (U+00A2 -> A1E9).
-  std::uint16_t gbkEncode[65536] = {};
-  char16_t cp1252Decode[256] = {};
-  // 1252: 0x100 | byte; 0 = none.
-  std::uint16_t cp1252Encode[65536] = {};
+struct LatinTables {
+  char16_t decode[256] = {};
+  std::uint16_t encode[65536] = {};  // 0x100 | byte; 0 = none
+};
+
+struct CompositionTables {
+  const UNormalizer2* nfc = nullptr;
   // Units that can combine with the character before them (composition candidates).
   std::uint8_t combinesBack[65536 / 8] = {};
-  const UNormalizer2* nfc = nullptr;
+  bool CombinesBack(char16_t unit) const { return (combinesBack[unit >> 3] >> (unit & 7)) & 1; }
 };
 
 UConverter* OpenConverter(const char* name) {
@@ -90,49 +91,72 @@ std::uint16_t EncodeOne(UConverter* converter, char16_t unit) {
   return 0;
 }
 
-std::unique_ptr<Tables> BuildTables() {
-  auto tables = std::make_unique<Tables>();
-  if (UConverter* gbk = OpenConverter("windows-936-2000")) {
-    for (int lead = 0x81; lead <= 0xFE; ++lead) {
-      for (int trail = 0x40; trail <= 0xFE; ++trail) {
-        if (trail == 0x7F) continue;
-        const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
-        tables->gbkDecode[lead - 0x81][trail - 0x40] = DecodeOne(gbk, pair, 2);
-      }
+// Each table is read from ICU once, at its first use, and is shared by all threads.
+std::unique_ptr<GbkTables> BuildGbkTables() {
+  auto tables = std::make_unique<GbkTables>();
+  UConverter* gbk = OpenConverter("windows-936-2000");
+  if (!gbk) return tables;
+  for (int lead = 0x81; lead <= 0xFE; ++lead) {
+    for (int trail = 0x40; trail <= 0xFE; ++trail) {
+      if (trail == 0x7F) continue;
+      const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+      tables->decode[lead - 0x81][trail - 0x40] = DecodeOne(gbk, pair, 2);
     }
-    for (unsigned unit = 0x80; unit <= 0xFFFF; ++unit) {
-      if (unit >= 0xD800 && unit <= 0xDFFF) continue;
-      tables->gbkEncode[unit] = EncodeOne(gbk, static_cast<char16_t>(unit));
-    }
-    ucnv_close(gbk);
   }
-  if (UConverter* latin = OpenConverter("windows-1252")) {
-    for (int byte = 0; byte < 256; ++byte) {
-      const char one = static_cast<char>(byte);
-      tables->cp1252Decode[byte] = byte == 0 ? u'\0' : DecodeOne(latin, &one, 1);
-    }
-    for (unsigned unit = 0; unit <= 0xFFFF; ++unit) {
-      if (unit >= 0xD800 && unit <= 0xDFFF) continue;
-      const std::uint16_t code = unit == 0 ? 0 : EncodeOne(latin, static_cast<char16_t>(unit));
-      if (unit == 0 || (code != 0 && code < 0x100)) tables->cp1252Encode[unit] = static_cast<std::uint16_t>(0x100 | code);
-    }
-    ucnv_close(latin);
+  for (unsigned unit = 0x80; unit <= 0xFFFF; ++unit) {
+    if (unit >= 0xD800 && unit <= 0xDFFF) continue;
+    tables->encode[unit] = EncodeOne(gbk, static_cast<char16_t>(unit));
   }
+  ucnv_close(gbk);
+  return tables;
+}
+
+std::unique_ptr<LatinTables> BuildLatinTables() {
+  auto tables = std::make_unique<LatinTables>();
+  UConverter* latin = OpenConverter("windows-1252");
+  if (!latin) return tables;
+  for (int byte = 1; byte < 256; ++byte) {
+    const char one = static_cast<char>(byte);
+    tables->decode[byte] = DecodeOne(latin, &one, 1);
+  }
+  tables->encode[0] = 0x100;
+  for (unsigned unit = 1; unit <= 0xFFFF; ++unit) {
+    if (unit >= 0xD800 && unit <= 0xDFFF) continue;
+    const std::uint16_t code = EncodeOne(latin, static_cast<char16_t>(unit));
+    if (code != 0 && code < 0x100) tables->encode[unit] = static_cast<std::uint16_t>(0x100 | code);
+  }
+  ucnv_close(latin);
+  return tables;
+}
+
+std::unique_ptr<CompositionTables> BuildCompositionTables() {
+  auto tables = std::make_unique<CompositionTables>();
   UErrorCode error = U_ZERO_ERROR;
   tables->nfc = unorm2_getNFCInstance(&error);
-  if (U_FAILURE(error)) tables->nfc = nullptr;
-  if (tables->nfc) {
-    for (unsigned unit = 0x300; unit <= 0xFFFF; ++unit) {
-      if (unit >= 0xD800 && unit <= 0xDFFF) continue;
-      if (!unorm2_hasBoundaryBefore(tables->nfc, static_cast<UChar32>(unit)))
-        tables->combinesBack[unit >> 3] |= static_cast<std::uint8_t>(1u << (unit & 7));
-    }
+  if (U_FAILURE(error)) {
+    tables->nfc = nullptr;
+    return tables;
+  }
+  for (unsigned unit = 0x300; unit <= 0xFFFF; ++unit) {
+    if (unit >= 0xD800 && unit <= 0xDFFF) continue;
+    if (!unorm2_hasBoundaryBefore(tables->nfc, static_cast<UChar32>(unit)))
+      tables->combinesBack[unit >> 3] |= static_cast<std::uint8_t>(1u << (unit & 7));
   }
   return tables;
 }
 
-const Tables& GetTables() {
-  static const std::unique_ptr<Tables> tables = BuildTables();
+const GbkTables& Gbk() {
+  static const std::unique_ptr<GbkTables> tables = BuildGbkTables();
+  return *tables;
+}
+
+const LatinTables& Latin() {
+  static const std::unique_ptr<LatinTables> tables = BuildLatinTables();
+  return *tables;
+}
+
+const CompositionTables& Composition() {
+  static const std::unique_ptr<CompositionTables> tables = BuildCompositionTables();
   return *tables;
 }
 
@@ -198,15 +222,17 @@ std::size_t NarrowAscii(const char16_t* src, std::size_t length, char* out) {
 // the unit count, or -1 when invalid input is to fail the call (MB_ERR_INVALID_CHARS).
 
 long Decode936(const unsigned char* src, std::size_t length, char16_t* out, bool failInvalid) {
-  const Tables& tables = GetTables();
+  const GbkTables& tables = Gbk();
   std::size_t i = 0;
   std::size_t n = 0;
   while (i < length) {
-    const std::size_t ascii = WidenAscii(src + i, length - i, out ? out + n : nullptr);
-    i += ascii;
-    n += ascii;
-    if (i >= length) break;
     const unsigned char lead = src[i];
+    if (lead < 0x80) {
+      const std::size_t ascii = WidenAscii(src + i, length - i, out ? out + n : nullptr);
+      i += ascii;
+      n += ascii;
+      continue;
+    }
     char16_t unit;
     if (lead == 0x80) {
       unit = u'\u20AC';
@@ -220,7 +246,7 @@ long Decode936(const unsigned char* src, std::size_t length, char16_t* out, bool
       i += 1;
     } else {
       const unsigned char trail = src[i + 1];
-      unit = trail >= 0x40 && trail != 0x7F && trail != 0xFF ? tables.gbkDecode[lead - 0x81][trail - 0x40] : 0;
+      unit = trail >= 0x40 && trail != 0x7F && trail != 0xFF ? tables.decode[lead - 0x81][trail - 0x40] : 0;
       i += 2;  // a byte that cannot trail goes with its lead into one "?"
     }
     if (unit == 0) {
@@ -234,12 +260,12 @@ long Decode936(const unsigned char* src, std::size_t length, char16_t* out, bool
 }
 
 long Decode1252(const unsigned char* src, std::size_t length, char16_t* out) {
-  const Tables& tables = GetTables();
+  const LatinTables& tables = Latin();
   std::size_t i = 0;
   while (i < length) {
     i += WidenAscii(src + i, length - i, out ? out + i : nullptr);
     if (i >= length) break;
-    if (out) out[i] = tables.cp1252Decode[src[i]];
+    if (out) out[i] = tables.decode[src[i]];
     ++i;
   }
   return static_cast<long>(length);
@@ -292,23 +318,26 @@ bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 // 936 and 1252. A surrogate pair, which neither code page holds, is one default character.
 long EncodeTable(unsigned codePage, const char16_t* src, std::size_t length, char* out,
                  const DefaultChar& fallback, bool* usedDefault) {
-  const Tables& tables = GetTables();
   const bool gbk = codePage == kCpGbk;
+  const GbkTables* gbkTables = gbk ? &Gbk() : nullptr;
+  const LatinTables* latinTables = gbk ? nullptr : &Latin();
   std::size_t i = 0;
   std::size_t n = 0;
   while (i < length) {
-    const std::size_t ascii = NarrowAscii(src + i, length - i, out ? out + n : nullptr);
-    i += ascii;
-    n += ascii;
-    if (i >= length) break;
     const char16_t unit = src[i];
+    if (unit < 0x80) {
+      const std::size_t ascii = NarrowAscii(src + i, length - i, out ? out + n : nullptr);
+      i += ascii;
+      n += ascii;
+      continue;
+    }
     std::uint16_t code = 0;
     int width = 0;
-    if (gbk) {
-      code = tables.gbkEncode[unit];
+    if (gbkTables) {
+      code = gbkTables->encode[unit];
       width = code == 0 ? 0 : (code < 0x100 ? 1 : 2);
-    } else if (tables.cp1252Encode[unit] != 0) {
-      code = tables.cp1252Encode[unit] & 0xFF;
+    } else if (latinTables->encode[unit] != 0) {
+      code = latinTables->encode[unit] & 0xFF;
       width = 1;
     }
     i += IsHighSurrogate(unit) && i + 1 < length && IsLowSurrogate(src[i + 1]) ? 2 : 1;
@@ -348,20 +377,38 @@ long EncodeUtf8(const char16_t* src, std::size_t length, char* out, std::size_t 
 }
 
 bool HasMapping(unsigned codePage, char16_t unit) {
-  const Tables& tables = GetTables();
-  return codePage == kCpGbk ? tables.gbkEncode[unit] != 0 : tables.cp1252Encode[unit] != 0;
+  return codePage == kCpGbk ? Gbk().encode[unit] != 0 : Latin().encode[unit] != 0;
 }
 
 // WC_COMPOSITECHECK: a base character followed by a mark it composes with becomes the
 // precomposed character, when the code page holds that; otherwise both stay (WC_SEPCHARS).
 // Returns false when nothing composes, so the caller can convert the source as it is.
 bool ComposePairs(unsigned codePage, const char16_t* src, std::size_t length, std::u16string& composed) {
-  const Tables& tables = GetTables();
+  const CompositionTables& tables = Composition();
   if (!tables.nfc) return false;
-  auto candidate = [&](char16_t unit) { return (tables.combinesBack[unit >> 3] >> (unit & 7)) & 1; };
+  auto candidate = [&](char16_t unit) { return tables.CombinesBack(unit); };
+  auto composesAt = [&](std::size_t i) {
+    return tables.CombinesBack(src[i]) && unorm2_composePair(tables.nfc, src[i - 1], src[i]) >= 0;
+  };
   std::size_t first = 1;
-  for (; first < length; ++first) {
-    if (candidate(src[first]) && unorm2_composePair(tables.nfc, src[first - 1], src[first]) >= 0) break;
+  while (first < length) {
+#if defined(__SSE2__)
+    // Nothing below U+0300 combines with what precedes it: such blocks are skipped whole.
+    if (first + 8 <= length) {
+      const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + first));
+      const __m128i low = _mm_cmpeq_epi16(_mm_subs_epu16(units, _mm_set1_epi16(0x02FF)), _mm_setzero_si128());
+      if (_mm_movemask_epi8(low) == 0xFFFF) {
+        first += 8;
+        continue;
+      }
+      const std::size_t end = first + 8;
+      while (first < end && !composesAt(first)) ++first;
+      if (first < end) break;
+      continue;
+    }
+#endif
+    if (composesAt(first)) break;
+    ++first;
   }
   if (first >= length) return false;
   composed.assign(src, first - 1);
@@ -396,12 +443,6 @@ unsigned Resolve(unsigned codePage) {
   }
 }
 
-template <typename T>
-std::vector<T>& Scratch() {
-  thread_local std::vector<T> buffer;
-  return buffer;
-}
-
 class LinuxCodePageApi final : public CodePageApi {
  public:
   int MultiByteToWideChar(unsigned codePage, std::uint32_t flags, const char* source, int sourceLength,
@@ -423,16 +464,14 @@ class LinuxCodePageApi final : public CodePageApi {
       }
     };
     if (wideSize == 0) return Fit(decode(nullptr, 0));
-    // No code page gives more units than bytes: a buffer that large is filled directly.
-    // A smaller one is only written when the whole result fits, as the callers rely on
-    // a failed call leaving their buffer as it was.
-    if (static_cast<std::size_t>(wideSize) >= length) return Fit(decode(wide, static_cast<std::size_t>(wideSize)));
-    std::vector<char16_t>& scratch = Scratch<char16_t>();
-    scratch.resize(length);
-    const long units = decode(scratch.data(), scratch.size());
-    if (units < 0 || units > wideSize) return 0;
-    std::memcpy(wide, scratch.data(), static_cast<std::size_t>(units) * sizeof(char16_t));
-    return static_cast<int>(units);
+    // No code page gives more units than bytes: a buffer that large is filled directly. A
+    // smaller one is counted first and only written when the whole result fits, since the
+    // callers rely on a failed call leaving their buffer as it was.
+    if (static_cast<std::size_t>(wideSize) < length) {
+      const long units = decode(nullptr, 0);
+      if (units < 0 || units > wideSize) return 0;
+    }
+    return Fit(decode(wide, static_cast<std::size_t>(wideSize)));
   }
 
   int WideCharToMultiByte(unsigned codePage, std::uint32_t flags, const char16_t* source, int sourceLength,
@@ -463,19 +502,15 @@ class LinuxCodePageApi final : public CodePageApi {
       if (cp == kCpUtf8) return EncodeUtf8(source, length, target, targetSize);
       return EncodeTable(cp, source, length, target, fallback, &used);
     };
+    // At most three bytes a unit in UTF-8 and two elsewhere; a smaller buffer is counted first,
+    // as above.
     const std::size_t perUnit = cp == kCpUtf8 ? 3 : 2;
-    long result;
-    if (outSize == 0) {
+    long result = 0;
+    if (outSize == 0 || static_cast<std::size_t>(outSize) / perUnit < length) {
       result = encode(nullptr, 0);
-    } else if (static_cast<std::size_t>(outSize) / perUnit >= length) {
-      result = encode(out, static_cast<std::size_t>(outSize));
-    } else {
-      std::vector<char>& scratch = Scratch<char>();
-      scratch.resize(length * perUnit);
-      result = encode(scratch.data(), scratch.size());
-      if (result < 0 || result > outSize) return 0;
-      std::memcpy(out, scratch.data(), static_cast<std::size_t>(result));
+      if (outSize > 0 && result >= 0 && result > outSize) result = -1;
     }
+    if (outSize > 0 && result >= 0) result = encode(out, static_cast<std::size_t>(outSize));
     if (result >= 0 && usedDefaultChar) *usedDefaultChar = used;
     return Fit(result);
   }
