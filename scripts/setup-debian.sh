@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcurl4-openssl-dev libssl-dev openssl libcpp-httplib-dev tinyproxy
+  libcurl4-openssl-dev libssl-dev openssl libcpp-httplib-dev tinyproxy nlohmann-json3-dev
   libpcre2-dev libicu-dev
   qt6-base-dev libgl-dev libxkbcommon-dev
   libjpeg62-turbo-dev libpng-dev libgif-dev zlib1g-dev
