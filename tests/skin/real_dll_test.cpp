@@ -210,6 +210,48 @@ TEST_P(RealDllTest, FindsEveryListedExportByNameAndByOrdinal) {
   EXPECT_EQ(m.GetExport("Hidden"), 0u);
 }
 
+// The inspection tool prints what the loader saw; its JSON must agree with the listing.
+TEST_P(RealDllTest, TheInspectionToolReportsTheLoadAtAForcedBase) {
+  const std::string tool = SELLMETER_PE_TOOL;
+  if (tool.empty()) GTEST_SKIP() << "sellmeter-pe is not part of this build";
+  const std::string path = std::string(SELLMETER_SAMPLE_DLLS) + "/" + GetParam() + ".dll";
+  const std::uint32_t forced = 0x30000000;
+  std::string out;
+  FILE* pipe = popen((tool + " " + path + " --base 0x30000000 --json").c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char chunk[4096];
+  for (std::size_t n; (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;) out.append(chunk, n);
+  EXPECT_EQ(pclose(pipe), 0) << out;
+  auto has = [&out](const std::string& part) {
+    EXPECT_NE(out.find(part), std::string::npos) << part << "\n" << out;
+  };
+  has("\"mapped\": true, \"loaded\": true, \"base\": " + std::to_string(forced));
+  has("\"delta\": " + std::to_string(forced - listing.imageBase) + ",");
+  std::string imports;
+  for (const ListedImport& i : listing.imports) {
+    imports += (imports.empty() ? "" : ", ") + std::string("{\"library\": \"") + i.library + "\", " +
+               (i.name.empty() ? "\"ordinal\": " + std::to_string(i.ordinal)
+                               : "\"name\": \"" + i.name + "\"") + "}";
+  }
+  has("\"imports\": [" + imports + "]");
+  for (const ListedExport& e : listing.exports) {
+    const std::string rva = std::to_string(e.rva);
+    has("{\"ordinal\": " + std::to_string(e.ordinal) + ", \"name\": " +
+        (e.name.empty() ? "null, \"rva\": " + rva + ", \"nameRva\": null}"
+                        : "\"" + e.name + "\", \"rva\": " + rva + ", \"nameRva\": " + rva + "}"));
+  }
+
+  // Bytes that are no image: nothing mapped, nothing loaded, and the tool says so.
+  const std::string junk = ::testing::TempDir() + "/not_an_image.dll";
+  std::ofstream(junk) << "MZ but nothing more";
+  pipe = popen((tool + " " + junk + " --json").c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  out.clear();
+  for (std::size_t n; (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;) out.append(chunk, n);
+  EXPECT_NE(pclose(pipe), 0);
+  has("{\"mapped\": false, \"loaded\": false, \"base\": 0, \"size\": 0");
+}
+
 INSTANTIATE_TEST_SUITE_P(SampleDlls, RealDllTest, ::testing::Values("plain", "rebased"));
 
 }  // namespace
