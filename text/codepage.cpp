@@ -10,35 +10,45 @@ namespace {
 
 CodePageApi* overridden = nullptr;
 
-// Wide bytes are little-endian units; on a little-endian host that is the in-memory layout.
-ByteArray UnitsToBytes(const char16_t* units, std::size_t count) {
-  if constexpr (std::endian::native == std::endian::little) {
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(units);
-    return ByteArray(bytes, bytes + count * 2);
-  } else {
-    ByteArray bytes(count * 2);
-    for (std::size_t i = 0; i < count; ++i) {
-      bytes[2 * i] = static_cast<std::uint8_t>(units[i] & 0xFF);
-      bytes[2 * i + 1] = static_cast<std::uint8_t>(units[i] >> 8);
-    }
-    return bytes;
-  }
-}
+constexpr bool kLittleEndian = std::endian::native == std::endian::little;
 
-// An odd last byte is not part of any unit and is ignored. Room for one more unit is kept
-// for a terminator.
-std::u16string BytesToUnits(const ByteArray& bytes) {
-  std::u16string units;
-  units.reserve(bytes.size() / 2 + 1);
-  units.resize(bytes.size() / 2);
-  if (units.empty()) return units;
-  if constexpr (std::endian::native == std::endian::little) {
-    std::memcpy(units.data(), bytes.data(), units.size() * 2);
-  } else {
-    for (std::size_t i = 0; i < units.size(); ++i)
-      units[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+// Wide bytes being prepared. On a little-endian host a UTF-16LE unit is the in-memory
+// char16_t, so the conversion writes straight into the bytes (allocator storage is aligned
+// for any unit type); elsewhere it writes units that are then laid out byte by byte.
+class WideBytes {
+ public:
+  explicit WideBytes(std::size_t units) : bytes_(units * 2, 0) {
+    if constexpr (!kLittleEndian) units_.assign(units, u'\0');
   }
-  return units;
+  char16_t* Units() {
+    if constexpr (kLittleEndian) return reinterpret_cast<char16_t*>(bytes_.data());
+    return units_.data();
+  }
+  ByteArray Take(std::size_t units) {
+    if constexpr (!kLittleEndian) {
+      for (std::size_t i = 0; i < units; ++i) {
+        bytes_[2 * i] = static_cast<std::uint8_t>(units_[i] & 0xFF);
+        bytes_[2 * i + 1] = static_cast<std::uint8_t>(units_[i] >> 8);
+      }
+    }
+    bytes_.resize(units * 2);
+    return std::move(bytes_);
+  }
+
+ private:
+  ByteArray bytes_;
+  std::u16string units_;
+};
+
+// The units of wide bytes; an odd last byte is not part of any unit and is ignored. Read in
+// place on a little-endian host, otherwise from copy.
+std::u16string_view UnitsOf(const ByteArray& bytes, std::u16string& copy) {
+  const std::size_t count = bytes.size() / 2;
+  if (count == 0) return {};
+  if constexpr (kLittleEndian) return {reinterpret_cast<const char16_t*>(bytes.data()), count};
+  copy.resize(count);
+  for (std::size_t i = 0; i < count; ++i) copy[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  return copy;
 }
 
 int ClampLength(std::size_t size) {
@@ -59,22 +69,27 @@ ByteArray TextToWide(std::string_view text, unsigned codePage) {
   // does not write stay zero.
   const int units = api.MultiByteToWideChar(kCpAcp, 0, source.c_str(), -1, nullptr, 0);
   if (units <= 0) return {};
-  std::u16string wide(static_cast<std::size_t>(units), u'\0');
-  api.MultiByteToWideChar(codePage, 0, source.c_str(), -1, wide.data(), units);
-  return UnitsToBytes(wide.data(), wide.size());
+  WideBytes wide(static_cast<std::size_t>(units));
+  api.MultiByteToWideChar(codePage, 0, source.c_str(), -1, wide.Units(), units);
+  return wide.Take(static_cast<std::size_t>(units));
 }
 
 Text WideToText(const ByteArray& wide, unsigned codePage) {
   CodePageApi& api = CodePages();
-  // The calls read up to the first zero unit; one is appended so that data without one
-  // still ends inside the buffer.
-  std::u16string units = BytesToUnits(wide);
-  units.push_back(u'\0');
-  const int size = api.WideCharToMultiByte(kCpAcp, 0, units.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  // The calls read up to the first zero unit; data without one are copied with one appended,
+  // so that the read ends inside a buffer.
+  std::u16string copy;
+  std::u16string_view units = UnitsOf(wide, copy);
+  if (units.find(u'\0') == std::u16string_view::npos) {
+    if (units.data() != copy.data()) copy.assign(units);
+    copy.push_back(u'\0');
+    units = copy;
+  }
+  const int size = api.WideCharToMultiByte(kCpAcp, 0, units.data(), -1, nullptr, 0, nullptr, nullptr);
   if (size <= 0) return {};
   if (size > INT_MAX / 2) return {};
   Text out(static_cast<std::size_t>(size) * 2, ' ');
-  api.WideCharToMultiByte(codePage, 0, units.c_str(), -1, out.data(), size * 2, nullptr, nullptr);
+  api.WideCharToMultiByte(codePage, 0, units.data(), -1, out.data(), size * 2, nullptr, nullptr);
   const std::size_t end = out.find('\0');
   if (end != Text::npos) out.resize(end);
   return out;
@@ -88,16 +103,18 @@ ByteArray GbkToWide(std::string_view text, bool noTerminator) {
   const std::string source(text);
   const int units = api.MultiByteToWideChar(kCpGbk, 0, source.c_str(), -1, nullptr, 0);
   if (units <= 0) return {};
-  std::u16string wide(static_cast<std::size_t>(units), u'\0');
-  api.MultiByteToWideChar(kCpGbk, 0, source.c_str(), -1, wide.data(), units);
-  if (noTerminator) wide.pop_back();
-  return UnitsToBytes(wide.data(), wide.size());
+  WideBytes wide(static_cast<std::size_t>(units));
+  api.MultiByteToWideChar(kCpGbk, 0, source.c_str(), -1, wide.Units(), units);
+  return wide.Take(static_cast<std::size_t>(noTerminator ? units - 1 : units));
 }
 
 Text WideToGbk(const ByteArray& wide) {
   CodePageApi& api = CodePages();
-  const std::u16string units = BytesToUnits(wide);
+  std::u16string copy;
+  std::u16string_view units = UnitsOf(wide, copy);
   const int count = ClampLength(units.size());
+  static constexpr char16_t kNoUnits[1] = {u'\0'};
+  if (units.empty()) units = std::u16string_view(kNoUnits, 0);  // a valid pointer for the calls
   const int size = api.WideCharToMultiByte(kCpGbk, kWcCompositeCheck, units.data(), count, nullptr, 0,
                                            nullptr, nullptr);
   if (size <= 0) return {};
