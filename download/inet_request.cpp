@@ -21,6 +21,26 @@ constexpr std::size_t kHeaderBufferSize = 5000;
 
 bool Contains(std::string_view text, std::string_view what) { return FindText(text, what) != 0; }
 
+// The URL as the Referer value. A picture URL comes from a page we do not control; a line end
+// in it would turn the rest of the URL into header lines of its own, so control bytes are
+// percent-encoded here and nowhere else.
+Text RefererValue(std::string_view url) {
+  static const char kHex[] = "0123456789ABCDEF";
+  Text out;
+  out.reserve(url.size());
+  for (char c : url) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      out += '%';
+      out += kHex[byte >> 4];
+      out += kHex[byte & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 // The agent for the root handle: the caller's User-Agent value when the block has one.
 Text AgentText(const Text& headers) {
   if (FindText(headers, "User-Agent:", 1, true) == 0) return Text(kDefaultAgent);
@@ -42,7 +62,7 @@ void ComposeInetHeaders(Text& block, std::string_view url, int method, const Tex
   }
   if (!Contains(block, "Referer:")) {
     block += "\r\nReferer: ";
-    block += url;
+    block += RefererValue(url);
   }
   if (!Contains(block, "Accept-Language:")) block += "\r\nAccept-Language: zh-cn";
   if (method == 1 && !Contains(block, "Content-Type:")) {

@@ -340,8 +340,9 @@ class LinuxWinInet final : public WinInetApi {
 
     curl::CurlRequest exchange;
     exchange.method = r->verb;
-    exchange.url = std::string(secure ? "https://" : "http://") + r->server + ":" +
-                   std::to_string(port) + EscapeObject(r->object);
+    exchange.url = std::string(secure ? "https://" : "http://") + r->server;
+    if (port != (secure ? 443 : 80)) exchange.url += ":" + std::to_string(port);
+    exchange.url += EscapeObject(r->object);
     exchange.headers = HeaderLines(block);
     if (!r->accept.empty() && !HasHeader(exchange.headers, "Accept"))
       exchange.headers.push_back("Accept: " + r->accept);

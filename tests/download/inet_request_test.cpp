@@ -190,6 +190,14 @@ TEST_F(InetRequestTest, AgentAndHeaderBlockFromCallerLines) {
   }
 }
 
+TEST_F(InetRequestTest, LineEndsInTheUrlStayInsideTheRefererLine) {
+  InetRequest(std::string("http://h.example/a\r\nX-Injected: 1\x7f.jpg"));
+  EXPECT_EQ(fake.sentHeaders,
+            "Accept: */*\r\nReferer: http://h.example/a%0D%0AX-Injected: 1%7F.jpg\r\n"
+            "Accept-Language: zh-cn");
+  EXPECT_EQ(fake.objectName, "/a\r\nX-Injected: 1\x7f.jpg");
+}
+
 TEST_F(InetRequestTest, CookiesGivenOrOmitted) {
   fake.rawHeaders = "HTTP/1.1 200 OK\r\nset-cookie: sid=5; path=/\r\nSET-COOKIE: k=v\r\n\r\n";
   struct Case {
