@@ -1,5 +1,8 @@
 #include "regex/regex_object.h"
 
+#include <climits>
+#include <new>
+
 #include "regex/com_api.h"
 #include "regex/regexp_engine.h"
 #include "text/codepage.h"
@@ -45,7 +48,28 @@ RegexObject::~RegexObject() {
   regExp_.reset();
   matches_.reset();
   subject_.reset();
+  wideSubject_.reset();
   Com().CoUninitialize();
+}
+
+// The subject in UTF-16 through the ANSI code page, written straight into a buffer of its own
+// (no code page gives more units than bytes) so a page is touched once, not zeroed first.
+bool RegexObject::ConvertSubject() {
+  wideSubject_.reset();
+  wideLength_ = 0;
+  const Text& subject = *subject_;
+  if (subject.empty()) return true;
+  if (subject.size() > static_cast<std::size_t>(INT_MAX)) return false;
+  wideSubject_.reset(new (std::nothrow) char16_t[subject.size()]);
+  if (!wideSubject_) return false;
+  const int length = static_cast<int>(subject.size());
+  const int units = CodePages().MultiByteToWideChar(kCpAcp, 0, subject.data(), length, wideSubject_.get(), length);
+  if (units <= 0) {
+    wideSubject_.reset();
+    return false;
+  }
+  wideLength_ = static_cast<std::size_t>(units);
+  return true;
 }
 
 bool RegexObject::Search(std::string_view pattern, std::string_view subject, bool caseSensitive,
@@ -61,7 +85,8 @@ bool RegexObject::Search(std::string_view pattern, std::string_view subject, boo
     regExp_->SetPattern(TextToU16(formed, kCpAcp));
   }
   subject_ = Text(subject);
-  if (regExp_) matches_ = regExp_->Execute(TextToU16(*subject_, kCpAcp));
+  if (ConvertSubject() && regExp_)
+    matches_ = regExp_->Execute(std::u16string_view(wideSubject_.get(), wideLength_));
   return matches_ != nullptr;
 }
 
@@ -71,9 +96,9 @@ Text RegexObject::GetPattern() const {
 }
 
 Text RegexObject::ReplaceMatches(std::string_view replacement) const {
-  if (!regExp_ || !subject_) return {};
-  std::optional<std::u16string> replaced =
-      regExp_->Replace(TextToU16(*subject_, kCpAcp), TextToU16(replacement, kCpAcp));
+  if (!regExp_ || !subject_ || (!wideSubject_ && !subject_->empty())) return {};
+  std::optional<std::u16string> replaced = regExp_->Replace(
+      std::u16string_view(wideSubject_.get(), wideLength_), TextToU16(replacement, kCpAcp));
   if (!replaced) return {};
   return U16ToText(*replaced, kCpAcp);
 }

@@ -1,6 +1,7 @@
 #pragma once
 // One pattern search over a GBK subject with its match collection; 1-based match and group
 // numbers. The engine behind it is a VBScript.RegExp-shaped object (regex/regexp_engine.h).
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -29,7 +30,12 @@ class RegexObject {
   int SubMatchCount() const;
 
  private:
+  bool ConvertSubject();
+
   std::unique_ptr<RegExpObject> regExp_;
+  // The subject of the last Search in UTF-16, converted once; matches_ refers to it.
+  std::unique_ptr<char16_t[]> wideSubject_;
+  std::size_t wideLength_ = 0;
   std::unique_ptr<RegExpMatchList> matches_;
   std::optional<Text> subject_;  // empty before the first Search
 };

@@ -52,8 +52,9 @@ class RegExpObject {
   virtual std::u16string Pattern() const = 0;
 
   // All matches (Global) or the first, in subject order; null when the pattern does not
-  // compile or the search cannot be completed. The collection keeps the subject.
-  virtual std::unique_ptr<RegExpMatchList> Execute(std::u16string subject) = 0;
+  // compile or the search cannot be completed. The collection refers to subject, which the
+  // caller keeps unchanged while the collection lives.
+  virtual std::unique_ptr<RegExpMatchList> Execute(std::u16string_view subject) = 0;
 
   // subject with the matches replaced by replacement, in which $$, $&, $`, $' and $1 .. $99
   // are expanded; empty optional on the failures of Execute.

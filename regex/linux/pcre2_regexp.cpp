@@ -3,6 +3,7 @@
 #define PCRE2_CODE_UNIT_WIDTH 16
 #include <pcre2.h>
 
+#include <algorithm>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -198,7 +199,22 @@ struct MatchOffsets {
   long Count() const { return static_cast<long>(offsets.size() / Stride()); }
 };
 
-class PcreMatchList;
+// Whether any unit is a surrogate half. Fixed-size blocks let the compiler vectorise the
+// reduction at -O2; the page is scanned at memory speed.
+bool HasSurrogate(std::u16string_view text) {
+  constexpr std::size_t kBlock = 1024;
+  const char16_t* p = text.data();
+  std::size_t n = text.size();
+  for (; n >= kBlock; n -= kBlock, p += kBlock) {
+    std::uint16_t found = 0;
+    for (std::size_t i = 0; i < kBlock; ++i)
+      found |= static_cast<std::uint16_t>((p[i] & 0xF800u) == 0xD800u ? 1u : 0u);
+    if (found) return true;
+  }
+  for (std::size_t i = 0; i < n; ++i)
+    if ((p[i] & 0xF800u) == 0xD800u) return true;
+  return false;
+}
 
 class PcreMatch final : public RegExpMatch, public RegExpSubMatches {
  public:
@@ -229,8 +245,8 @@ class PcreMatch final : public RegExpMatch, public RegExpSubMatches {
 
 class PcreMatchList final : public RegExpMatchList {
  public:
-  PcreMatchList(std::u16string subject, MatchOffsets matches)
-      : subject_(std::move(subject)), matches_(std::move(matches)) {}
+  PcreMatchList(std::u16string_view subject, MatchOffsets matches)
+      : subject_(subject), matches_(std::move(matches)) {}
 
   long Count() const override { return matches_.Count(); }
   std::unique_ptr<RegExpMatch> Item(long index) const override {
@@ -240,7 +256,7 @@ class PcreMatchList final : public RegExpMatchList {
   }
 
  private:
-  std::u16string subject_;
+  std::u16string_view subject_;
   MatchOffsets matches_;
 };
 
@@ -303,10 +319,10 @@ class PcreRegExp final : public RegExpObject {
   }
   std::u16string Pattern() const override { return pattern_; }
 
-  std::unique_ptr<RegExpMatchList> Execute(std::u16string subject) override {
+  std::unique_ptr<RegExpMatchList> Execute(std::u16string_view subject) override {
     MatchOffsets matches;
     if (!Run(subject, matches)) return nullptr;
-    return std::make_unique<PcreMatchList>(std::move(subject), std::move(matches));
+    return std::make_unique<PcreMatchList>(subject, std::move(matches));
   }
 
   std::optional<std::u16string> Replace(std::u16string_view subject,
@@ -363,8 +379,10 @@ class PcreRegExp final : public RegExpObject {
     return code_ != nullptr;
   }
 
-  // All matches, or the first when Global is off. The subject's UTF-16 is checked by the
-  // first match call only; later calls start at positions this loop knows to be valid.
+  // All matches, or the first when Global is off. The subject's UTF-16 is checked once: a
+  // subject without surrogates (every page that came from GBK) is valid as it stands; one
+  // with them is checked by the first match call. Later calls start at positions this loop
+  // knows to be character starts.
   bool Run(std::u16string_view subject, MatchOffsets& matches) {
     if (!Compile()) return false;
     if (subject.size() >= kUnset) return false;
@@ -373,7 +391,7 @@ class PcreRegExp final : public RegExpObject {
     matches.groups = static_cast<int>(groupCount);
     const auto* units = reinterpret_cast<PCRE2_SPTR>(subject.data());
     const std::size_t length = subject.size();
-    std::uint32_t options = 0;
+    std::uint32_t options = HasSurrogate(subject) ? 0 : PCRE2_NO_UTF_CHECK;
     std::size_t offset = 0;
     const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data_.get());
     while (offset <= length) {

@@ -231,7 +231,7 @@ class ScriptedRegExp final : public RegExpObject {
   bool Global() const override { return false; }
   void SetPattern(std::u16string_view p) override { script_.calls.push_back("Pattern=" + Narrow(p)); }
   std::u16string Pattern() const override { return u""; }
-  std::unique_ptr<RegExpMatchList> Execute(std::u16string subject) override {
+  std::unique_ptr<RegExpMatchList> Execute(std::u16string_view subject) override {
     script_.calls.push_back("Execute(" + Narrow(subject) + ")");
     if (script_.failExecute) return nullptr;
     return std::make_unique<EmptyList>();

@@ -24,7 +24,7 @@ std::optional<std::vector<Found>> Execute(std::u16string_view pattern, std::u16s
   re->SetMultiline(multiline);
   re->SetGlobal(global);
   re->SetPattern(pattern);
-  std::unique_ptr<RegExpMatchList> list = re->Execute(std::move(subject));
+  std::unique_ptr<RegExpMatchList> list = re->Execute(subject);
   if (!list) return std::nullopt;
   std::vector<Found> found;
   for (long i = 0; i < list->Count(); ++i) {
