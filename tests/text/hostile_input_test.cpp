@@ -5,6 +5,7 @@
 
 #include <random>
 #include <string>
+#include <vector>
 
 #include "text/codepage.h"
 #include "text/gbk_text.h"
@@ -14,49 +15,76 @@ namespace sellmeter {
 namespace {
 
 // Bytes weighted toward what breaks double-byte decoding: lead bytes, bytes that cannot
-// trail, zeros, 0x80 and 0xFF.
-std::string RandomBytes(std::mt19937& rng, std::size_t length) {
+// trail, zeros, 0x80 and 0xFF; or long ASCII runs with such bytes between them, which take
+// the block paths up to the very end of the buffer.
+std::string RandomBytes(std::mt19937& rng, std::size_t length, bool asciiRuns) {
   static const unsigned char kInteresting[] = {0x00, 0x01, 0x30, 0x3F, 0x40, 0x41, 0x7E, 0x7F,
                                                0x80, 0x81, 0xA1, 0xD5, 0xC5, 0xFE, 0xFF, 0x20};
   std::string out;
   for (std::size_t i = 0; i < length; ++i) {
     const unsigned pick = rng() % 4;
+    if (asciiRuns && rng() % 12 != 0) {
+      out.push_back(static_cast<char>('a' + rng() % 26));
+      continue;
+    }
     out.push_back(static_cast<char>(pick == 0 ? rng() % 256 : kInteresting[rng() % sizeof kInteresting]));
   }
   return out;
 }
 
+// The layer is called on exactly sized heap copies, so that the sanitizers see a read or a
+// write one byte past either buffer.
 std::u16string Decode(unsigned cp, const std::string& bytes) {
   CodePageApi& api = CodePages();
-  const int length = static_cast<int>(bytes.size());
-  const int size = api.MultiByteToWideChar(cp, 0, bytes.data(), length, nullptr, 0);
-  std::u16string out(static_cast<std::size_t>(size), u'\0');
+  const std::vector<char> source(bytes.begin(), bytes.end());
+  const int length = static_cast<int>(source.size());
+  const int size = api.MultiByteToWideChar(cp, 0, source.data(), length, nullptr, 0);
+  std::vector<char16_t> out(static_cast<std::size_t>(size));
   if (size > 0) {
-    EXPECT_EQ(api.MultiByteToWideChar(cp, 0, bytes.data(), length, out.data(), size), size);
+    EXPECT_EQ(api.MultiByteToWideChar(cp, 0, source.data(), length, out.data(), size), size);
   }
-  return out;
+  return std::u16string(out.begin(), out.end());
 }
 
 std::string Encode(unsigned cp, const std::u16string& wide, std::uint32_t flags = 0) {
   CodePageApi& api = CodePages();
-  const int length = static_cast<int>(wide.size());
-  const int size = api.WideCharToMultiByte(cp, flags, wide.data(), length, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(size), '\0');
+  const std::vector<char16_t> source(wide.begin(), wide.end());
+  const int length = static_cast<int>(source.size());
+  const int size = api.WideCharToMultiByte(cp, flags, source.data(), length, nullptr, 0, nullptr, nullptr);
+  std::vector<char> out(static_cast<std::size_t>(size));
   if (size > 0) {
-    EXPECT_EQ(api.WideCharToMultiByte(cp, flags, wide.data(), length, out.data(), size, nullptr, nullptr), size);
+    EXPECT_EQ(api.WideCharToMultiByte(cp, flags, source.data(), length, out.data(), size, nullptr, nullptr), size);
   }
-  return out;
+  return std::string(out.begin(), out.end());
+}
+
+// A zero-terminated, exactly sized copy for the -1 length.
+std::u16string DecodeTerminated(unsigned cp, const std::string& bytes) {
+  CodePageApi& api = CodePages();
+  std::vector<char> source(bytes.begin(), bytes.end());
+  source.push_back('\0');
+  source.shrink_to_fit();
+  const int size = api.MultiByteToWideChar(cp, 0, source.data(), -1, nullptr, 0);
+  std::vector<char16_t> out(static_cast<std::size_t>(size));
+  if (size > 0) {
+    EXPECT_EQ(api.MultiByteToWideChar(cp, 0, source.data(), -1, out.data(), size), size);
+  }
+  return std::u16string(out.begin(), out.end());
 }
 
 TEST(HostileInput, RandomBytesDecodeConsistentlyAndRoundTrip) {
   std::mt19937 rng(20261211);
   for (int round = 0; round < 3000; ++round) {
-    const std::string bytes = RandomBytes(rng, rng() % 48 + 1);
+    const bool asciiRuns = round % 3 == 0;
+    const std::string bytes = RandomBytes(rng, rng() % (asciiRuns ? 120 : 48) + 1, asciiRuns);
     for (const unsigned cp : {kCpGbk, kCp1252, kCpUtf8}) {
       const std::u16string wide = Decode(cp, bytes);
       ASSERT_LE(wide.size(), bytes.size());
       // Everything decoded maps back to bytes that decode to the same units.
       ASSERT_EQ(Decode(cp, Encode(cp, wide)), wide) << cp << " " << testing::PrintToString(bytes);
+      // With -1 the text ends at its first zero, which is converted too.
+      const std::string upToZero = bytes.substr(0, bytes.find('\0'));
+      ASSERT_EQ(DecodeTerminated(cp, bytes), Decode(cp, upToZero + '\0'));
     }
     // The core conversions, with zeros and cut characters inside.
     const ByteArray wide = GbkToWide(bytes);
@@ -84,9 +112,15 @@ TEST(HostileInput, RandomUnitsEncodeConsistently) {
                                           0xD800, 0xDBFF, 0xDC00, 0xDFFF, 0xF8F5, 0xFFFD, 0xFFFF};
   for (int round = 0; round < 3000; ++round) {
     std::u16string wide;
-    const std::size_t length = rng() % 40 + 1;
-    for (std::size_t i = 0; i < length; ++i)
-      wide.push_back(rng() % 3 == 0 ? static_cast<char16_t>(rng() % 0x10000) : kInteresting[rng() % 14]);
+    const bool asciiRuns = round % 3 == 0;
+    const std::size_t length = rng() % (asciiRuns ? 120 : 40) + 1;
+    for (std::size_t i = 0; i < length; ++i) {
+      if (asciiRuns && rng() % 12 != 0) {
+        wide.push_back(static_cast<char16_t>(u'a' + rng() % 26));
+      } else {
+        wide.push_back(rng() % 3 == 0 ? static_cast<char16_t>(rng() % 0x10000) : kInteresting[rng() % 14]);
+      }
+    }
     for (const unsigned cp : {kCpGbk, kCp1252, kCpUtf8}) {
       const std::string bytes = Encode(cp, wide);
       if (cp != kCpUtf8) Encode(cp, wide, kWcCompositeCheck);
