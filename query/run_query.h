@@ -18,6 +18,8 @@ struct QueryOptions {
   // number, rows the number of rows, picture the decoded picture or nullptr when the bytes
   // did not decode (or the download failed).
   std::function<void(int row, int rows, const CellPicture* picture)> pictureDone;
+  // Called before each picture download with the 1-based row number and the row's pictureUrl.
+  std::function<void(int row, const Text& pictureUrl)> pictureStarting;
 };
 
 struct QueryOutcome {
