@@ -70,7 +70,16 @@ ByteArray TextToWide(std::string_view text, unsigned codePage) {
   const int units = api.MultiByteToWideChar(kCpAcp, 0, source.c_str(), -1, nullptr, 0);
   if (units <= 0) return {};
   WideBytes wide(static_cast<std::size_t>(units));
-  api.MultiByteToWideChar(codePage, 0, source.c_str(), -1, wide.Units(), units);
+  if (api.MultiByteToWideChar(codePage, 0, source.c_str(), -1, wide.Units(), units) == 0) {
+    // codePage needs more units than the ANSI code page counted (a 936 text read as 1252):
+    // rather than zeros where the text should be, size for codePage itself and convert again.
+    const int needed = api.MultiByteToWideChar(codePage, 0, source.c_str(), -1, nullptr, 0);
+    if (needed > units) {
+      WideBytes larger(static_cast<std::size_t>(needed));
+      api.MultiByteToWideChar(codePage, 0, source.c_str(), -1, larger.Units(), needed);
+      return larger.Take(static_cast<std::size_t>(needed));
+    }
+  }
   return wide.Take(static_cast<std::size_t>(units));
 }
 
@@ -89,7 +98,16 @@ Text WideToText(const ByteArray& wide, unsigned codePage) {
   if (size <= 0) return {};
   if (size > INT_MAX / 2) return {};
   Text out(static_cast<std::size_t>(size) * 2, ' ');
-  api.WideCharToMultiByte(codePage, 0, units.data(), -1, out.data(), size * 2, nullptr, nullptr);
+  if (api.WideCharToMultiByte(codePage, 0, units.data(), -1, out.data(), size * 2, nullptr, nullptr) == 0) {
+    // Twice the ANSI size can still be too little (UTF-8 of characters the ANSI code page
+    // holds in one byte, such as the euro sign of 936): rather than blanks where the text
+    // should be, size for codePage itself and convert again.
+    const int needed = api.WideCharToMultiByte(codePage, 0, units.data(), -1, nullptr, 0, nullptr, nullptr);
+    if (needed > size * 2) {
+      out.assign(static_cast<std::size_t>(needed), ' ');
+      api.WideCharToMultiByte(codePage, 0, units.data(), -1, out.data(), needed, nullptr, nullptr);
+    }
+  }
   const std::size_t end = out.find('\0');
   if (end != Text::npos) out.resize(end);
   return out;

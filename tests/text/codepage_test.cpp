@@ -49,14 +49,16 @@ TEST(Conversions, AnsiCodePage1252SizesTextToWide) {
   // Three units counted in 1252, two written by 936; the third stays zero.
   EXPECT_EQ(TextToWide(kZhang, kCpGbk), B({0x20, 0x5F, 0, 0, 0, 0}));
   // WideToText sizes in 1252 too: 张三 counts three bytes there ("??" and the terminator), so
-  // six are prepared for UTF-8's seven; the conversion fails and the prepared blanks stand.
-  EXPECT_EQ(WideToText(B({0x20, 0x5F, 0x09, 0x4E, 0, 0}), kCpUtf8), Text(6, ' '));
+  // six are prepared for UTF-8's seven; the text is sized again for UTF-8.
+  EXPECT_EQ(WideToText(B({0x20, 0x5F, 0x09, 0x4E, 0, 0}), kCpUtf8), "\xE5\xBC\xA0\xE4\xB8\x89");
 }
 
-TEST(Conversions, FailedConversionLeavesPreparedBuffer) {
-  // 936 counts two units for D5 C5 + terminator; 1252 needs three, so the call fails and the
-  // zero bytes stand, still ending in a zero unit.
-  EXPECT_EQ(TextToWide(kZhang, kCp1252), B({0, 0, 0, 0}));
+TEST(Conversions, ResizedWhenTheTargetNeedsMoreThanTheAnsiCount) {
+  // 936 counts two units for D5 C5 + terminator; 1252 needs three.
+  EXPECT_EQ(TextToWide(kZhang, kCp1252), B({0xD5, 0, 0xC5, 0, 0, 0}));
+  // The euro sign is one byte in 936 and three in UTF-8: twice the ANSI count is too little.
+  EXPECT_EQ(GbkToUtf8("\x80\x80"), "\xE2\x82\xAC\xE2\x82\xAC");
+  EXPECT_EQ(GbkToUtf8("a\x80\xFF"), "a\xE2\x82\xAC\xEF\xA3\xB5");
 }
 
 TEST(Conversions, WideToTextReadsToFirstZeroUnitAndNeverPastTheData) {
@@ -130,19 +132,55 @@ using Calls = std::vector<ScriptedCodePages::Call>;
 TEST(ConversionCalls, EachConversionSizesThenConverts) {
   {
     ScriptedCodePages fake;
-    fake.answers = {3, 0};
+    fake.answers = {3, 3};
     ScopedCodePageApi scope(fake);
-    // The size query asks the ANSI code page; the failed conversion leaves 3 zero units.
+    // The size query asks the ANSI code page; the fake writes nothing, so 3 zero units stand.
     EXPECT_EQ(TextToWide("ab", kCpUtf8), ByteArray(6, 0));
     EXPECT_EQ(fake.calls, (Calls{{true, 0, 0, -1, false, 0}, {true, 65001, 0, -1, true, 3}}));
   }
   {
     ScriptedCodePages fake;
-    fake.answers = {4, 0};
+    fake.answers = {3, 0, 5, 5};
+    ScopedCodePageApi scope(fake);
+    // A failed conversion is sized again in its own code page and repeated.
+    EXPECT_EQ(TextToWide("ab", kCpUtf8), ByteArray(10, 0));
+    EXPECT_EQ(fake.calls, (Calls{{true, 0, 0, -1, false, 0},
+                                 {true, 65001, 0, -1, true, 3},
+                                 {true, 65001, 0, -1, false, 0},
+                                 {true, 65001, 0, -1, true, 5}}));
+  }
+  {
+    ScriptedCodePages fake;
+    fake.answers = {3, 0, 0};
+    ScopedCodePageApi scope(fake);
+    // ... and when that finds nothing larger, the prepared zeros stand.
+    EXPECT_EQ(TextToWide("ab", kCpUtf8), ByteArray(6, 0));
+    EXPECT_EQ(fake.calls.size(), 3u);
+  }
+  {
+    ScriptedCodePages fake;
+    fake.answers = {4, 8};
     ScopedCodePageApi scope(fake);
     // Twice the ANSI size is prepared, as blanks.
     EXPECT_EQ(WideToText(B({'a', 0}), kCp1252), Text(8, ' '));
     EXPECT_EQ(fake.calls, (Calls{{false, 0, 0, -1, false, 0}, {false, 1252, 0, -1, true, 8}}));
+  }
+  {
+    ScriptedCodePages fake;
+    fake.answers = {4, 0, 11, 11};
+    ScopedCodePageApi scope(fake);
+    EXPECT_EQ(WideToText(B({'a', 0}), kCpUtf8), Text(11, ' '));
+    EXPECT_EQ(fake.calls, (Calls{{false, 0, 0, -1, false, 0},
+                                 {false, 65001, 0, -1, true, 8},
+                                 {false, 65001, 0, -1, false, 0},
+                                 {false, 65001, 0, -1, true, 11}}));
+  }
+  {
+    ScriptedCodePages fake;
+    fake.answers = {4, 0, 8};
+    ScopedCodePageApi scope(fake);
+    EXPECT_EQ(WideToText(B({'a', 0}), kCpUtf8), Text(8, ' '));  // nothing larger: blanks stand
+    EXPECT_EQ(fake.calls.size(), 3u);
   }
   {
     ScriptedCodePages fake;
