@@ -105,7 +105,8 @@ Text RegexObject::ReplaceMatches(std::string_view replacement) const {
 
 int RegexObject::MatchCount() const {
   if (!matches_) return 0;
-  return static_cast<int>(matches_->Count());
+  const long count = matches_->Count();
+  return count > INT_MAX ? INT_MAX : static_cast<int>(count);
 }
 
 namespace {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <limits>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "regex/regexp_engine.h"
@@ -319,14 +320,18 @@ class PcreRegExp final : public RegExpObject {
   }
   std::u16string Pattern() const override { return pattern_; }
 
-  std::unique_ptr<RegExpMatchList> Execute(std::u16string_view subject) override {
+  // Memory running out while the offsets grow (a pattern of many groups with an empty match
+  // at every position of a big page) is a failed search, not an exception to the caller.
+  std::unique_ptr<RegExpMatchList> Execute(std::u16string_view subject) override try {
     MatchOffsets matches;
     if (!Run(subject, matches)) return nullptr;
     return std::make_unique<PcreMatchList>(subject, std::move(matches));
+  } catch (const std::bad_alloc&) {
+    return nullptr;
   }
 
   std::optional<std::u16string> Replace(std::u16string_view subject,
-                                        std::u16string_view replacement) override {
+                                        std::u16string_view replacement) override try {
     MatchOffsets matches;
     if (!Run(subject, matches)) return std::nullopt;
     std::u16string out;
@@ -340,6 +345,8 @@ class PcreRegExp final : public RegExpObject {
     }
     out.append(subject.substr(copied));
     return out;
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
   }
 
  private:
