@@ -214,7 +214,7 @@ TEST(AsciiRuns, NonAsciiAtEveryOffsetAroundTheBlocks) {
   }
 }
 
-// glibc's CP936 against our table over every double-byte code. glibc has no mapping for the
+// glibc's CP936 against our table over every single byte and double-byte code. glibc has no mapping for the
 // codes Windows sends to the Private Use Area: the three user-defined areas onto
 // U+E000-U+E765 (AAA1-AFFE first, then F8A1-FEFE, then A140-A7A0), and the 255 codes GBK
 // leaves unassigned, in code order onto U+E766-U+E864. Every other code must agree exactly.
@@ -258,10 +258,75 @@ TEST(Cp936Oracle, DoubleByteTableMatchesGlibcExceptThePrivateUseMappings) {
       }
     }
   }
+  // Single bytes: ASCII and the euro sign 0x80 agree; glibc has nothing for 0xFF, which
+  // Windows maps to U+F8F5.
+  for (int byte = 0; byte <= 0xFF; ++byte) {
+    if (byte >= 0x81 && byte <= 0xFE) continue;
+    const char one = static_cast<char>(byte);
+    char16_t ours = 0;
+    ASSERT_EQ(Api().MultiByteToWideChar(kCpGbk, 0, &one, 1, &ours, 1), 1);
+    char in = one;
+    unsigned char out[4];
+    char* inPtr = &in;
+    char* outPtr = reinterpret_cast<char*>(out);
+    std::size_t inLeft = 1;
+    std::size_t outLeft = sizeof out;
+    iconv(oracle, nullptr, nullptr, nullptr, nullptr);
+    const bool mapped = iconv(oracle, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1);
+    if (byte == 0xFF) {
+      EXPECT_FALSE(mapped);
+      EXPECT_EQ(ours, u'\uF8F5');
+    } else {
+      ASSERT_TRUE(mapped) << byte;
+      EXPECT_EQ(ours, static_cast<char16_t>(out[0] | out[1] << 8)) << byte;
+    }
+  }
   iconv_close(oracle);
   EXPECT_EQ(userDefinedCount, 0xE766 - 0xE000);
   EXPECT_EQ(nextUnassigned, 0xE865);
   EXPECT_EQ(agreed, 126 * 190 - 1894 - 255);
+}
+
+// The other direction over every BMP unit: wherever glibc encodes a unit, we give the same
+// bytes. Beyond that we encode the Private Use units and U+F8F5 (the reverse of the codes
+// above, round-tripping) and Windows' best-fit mappings, which decode to another character.
+TEST(Cp936Oracle, EncodingMatchesGlibcWhereGlibcHasAMapping) {
+  iconv_t oracle = iconv_open("CP936", "UTF-16LE");
+  ASSERT_NE(oracle, reinterpret_cast<iconv_t>(-1));
+  int roundTripOnlyOurs = 0;
+  int bestFit = 0;
+  for (unsigned value = 0; value <= 0xFFFF; ++value) {
+    if (value >= 0xD800 && value <= 0xDFFF) continue;
+    const char16_t unit = static_cast<char16_t>(value);
+    char ours[4] = {};
+    bool usedDefault = false;
+    const int length = Api().WideCharToMultiByte(kCpGbk, 0, &unit, 1, ours, 4, nullptr, &usedDefault);
+    ASSERT_GE(length, 1);
+    char in[2] = {static_cast<char>(value & 0xFF), static_cast<char>(value >> 8)};
+    char out[8];
+    char* inPtr = in;
+    char* outPtr = out;
+    std::size_t inLeft = 2;
+    std::size_t outLeft = sizeof out;
+    iconv(oracle, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(oracle, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1)) {
+      ASSERT_FALSE(usedDefault) << std::hex << value;
+      ASSERT_EQ(std::string(ours, static_cast<std::size_t>(length)), std::string(out, outPtr)) << std::hex << value;
+      continue;
+    }
+    if (usedDefault) continue;
+    char16_t back = 0;
+    ASSERT_EQ(Api().MultiByteToWideChar(kCpGbk, 0, ours, length, &back, 1), 1);
+    if (back == unit) {
+      ASSERT_TRUE((value >= 0xE000 && value <= 0xE864) || value == 0xF8F5) << std::hex << value;
+      ++roundTripOnlyOurs;
+    } else {
+      ++bestFit;
+    }
+  }
+  iconv_close(oracle);
+  EXPECT_EQ(roundTripOnlyOurs, 0xE865 - 0xE000 + 1);
+  EXPECT_GT(bestFit, 0);
 }
 
 }  // namespace
