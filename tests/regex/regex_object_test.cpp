@@ -137,6 +137,8 @@ TEST(RegexObject, PositionRule) {
       // character's first byte and stays in step.
       {"after double-byte characters", "c", kZhong + kWen + "c", false, 1, 0, "c", 4},
       {"trail byte that looks like the text", "@", kZhong + "\x81\x40" "@", false, 1, 0, "@", 4},
+      // A lead byte before a byte that cannot trail reads as one "?", which the subject lacks.
+      {"text the subject does not hold", "\\?", "a\x81\x30" "b", false, 1, 0, "?", -2},
   };
   for (const PositionCase& c : cases) {
     RegexObject re;
