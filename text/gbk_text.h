@@ -12,8 +12,9 @@ constexpr bool IsGbkLeadByte(unsigned char byte) { return byte >= 0x81 && byte <
 
 // 1-based position of the first occurrence of needle in haystack at or after the 1-based
 // position start, walking character by character from start so that no match begins on the
-// second byte of a double-byte character; with ignoreCase only ASCII letters are folded.
-// 0 when not found.
+// second byte of a double-byte character; with ignoreCase only ASCII letters that stand as
+// characters of their own are folded (never the second byte of a double-byte character).
+// A start below 1 counts as 1. 0 when not found, and for an empty needle.
 std::size_t FindText(std::string_view haystack, std::string_view needle, std::size_t start = 1,
                      bool ignoreCase = false);
 
@@ -21,6 +22,7 @@ std::size_t FindText(std::string_view haystack, std::string_view needle, std::si
 Text TrimBlanks(std::string_view text);
 Text RemoveBlanks(std::string_view text);
 
+// Change A-Z / a-z where they stand as characters of their own; double-byte characters stay.
 Text AsciiLower(std::string_view text);
 Text AsciiUpper(std::string_view text);
 
