@@ -396,7 +396,9 @@ class PcreRegExp final : public RegExpObject {
     std::uint32_t groupCount = 0;
     pcre2_pattern_info(code_.get(), PCRE2_INFO_CAPTURECOUNT, &groupCount);
     matches.groups = static_cast<int>(groupCount);
-    const auto* units = reinterpret_cast<PCRE2_SPTR>(subject.data());
+    // PCRE2 releases before 10.42 refuse a null subject even when it is empty.
+    static constexpr char16_t kEmpty[1] = {0};
+    const auto* units = reinterpret_cast<PCRE2_SPTR>(subject.data() ? subject.data() : kEmpty);
     const std::size_t length = subject.size();
     std::uint32_t options = HasSurrogate(subject) ? 0 : PCRE2_NO_UTF_CHECK;
     std::size_t offset = 0;

@@ -36,6 +36,13 @@ TEST(RegexObject, SearchWithoutMatchesSucceeds) {
   EXPECT_EQ(re.MatchCount(), 0);
   EXPECT_EQ(re.SubMatchCount(), 0);
   EXPECT_EQ(re.MatchText(1), "");
+  EXPECT_TRUE(re.Search("a", ""));
+  EXPECT_EQ(re.MatchCount(), 0);
+  // The empty subject still has one position to match at.
+  EXPECT_TRUE(re.Search("^(x?)$", ""));
+  EXPECT_EQ(re.MatchCount(), 1);
+  EXPECT_EQ(re.SubMatchCount(), 1);
+  EXPECT_EQ(re.ReplaceMatches("-"), "-");
 }
 
 TEST(RegexObject, DefaultsIgnoreCaseAndAreMultilineAndGlobal) {
