@@ -26,7 +26,7 @@ void AppendUnit(std::u16string& out, unsigned value) {
   for (int shift = 12; shift >= 0; shift -= 4) out += hex[(value >> shift) & 0xF];
 }
 
-// Capture groups as PCRE2 numbers them: "(" not followed by "?", and the named forms.
+// Capture groups: every "(" outside a class that is not followed by "?".
 int CountGroups(std::u16string_view p) {
   int groups = 0;
   bool inClass = false;
@@ -43,14 +43,8 @@ int CountGroups(std::u16string_view p) {
         ++i;
         inClass = false;
       }
-    } else if (c == u'(') {
-      std::u16string_view rest = p.substr(i + 1);
-      if (rest.empty() || rest[0] != u'?') {
-        ++groups;
-      } else if (rest.starts_with(u"?P<") || rest.starts_with(u"?'") ||
-                 (rest.starts_with(u"?<") && !rest.starts_with(u"?<=") && !rest.starts_with(u"?<!"))) {
-        ++groups;
-      }
+    } else if (c == u'(' && !(i + 1 < p.size() && p[i + 1] == u'?')) {
+      ++groups;
     }
   }
   return groups;
@@ -58,7 +52,7 @@ int CountGroups(std::u16string_view p) {
 
 }  // namespace
 
-std::u16string TranslateRegExpPattern(std::u16string_view p) {
+std::optional<std::u16string> TranslateRegExpPattern(std::u16string_view p) {
   const int groups = CountGroups(p);
   std::u16string out;
   out.reserve(p.size() + 8);
@@ -73,6 +67,14 @@ std::u16string TranslateRegExpPattern(std::u16string_view p) {
           out += u"\\[";
           continue;
         }
+      } else if (c == u'(' && i + 1 < p.size()) {
+        // The dialect's groups are "(", "(?:", "(?=" and "(?!". PCRE2's other forms (verbs and
+        // settings such as "(*UCP)", inline options, look-behind, named, atomic and
+        // conditional groups, comments, callouts) are syntax errors here, not dialect changes.
+        const char16_t next = p[i + 1];
+        if (next == u'*') return std::nullopt;
+        if (next == u'?' && !(i + 2 < p.size() && (p[i + 2] == u':' || p[i + 2] == u'=' || p[i + 2] == u'!')))
+          return std::nullopt;
       } else if (c == u'[') {
         inClass = true;
         out += c;
@@ -361,10 +363,11 @@ class PcreRegExp final : public RegExpObject {
     std::unique_ptr<pcre2_compile_context, CompileContextDeleter> context(pcre2_compile_context_create(nullptr));
     if (!context) return false;
     pcre2_set_newline(context.get(), PCRE2_NEWLINE_LF);
-    std::u16string translated = TranslateRegExpPattern(pattern_);
+    std::optional<std::u16string> translated = TranslateRegExpPattern(pattern_);
+    if (!translated) return false;
     int error = 0;
     PCRE2_SIZE errorOffset = 0;
-    code_.reset(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(translated.data()), translated.size(),
+    code_.reset(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(translated->data()), translated->size(),
                               RegExpCompileOptions(ignoreCase_, multiline_), &error, &errorOffset,
                               context.get()));
     if (!code_) return false;

@@ -82,6 +82,8 @@ INSTANTIATE_TEST_SUITE_P(
         DialectCase{"back-reference beyond the groups is octal", u"(a)\\2", u"a\u0002", false, false,
                     {{0, u"a\u0002"}}},
         DialectCase{"\\8 without eight groups is the digit", u"\\8", u"8", false, false, {{0, u"8"}}},
+        DialectCase{"the dialect's group forms", u"(?:a)(?=b)(?!c)(b)", u"ab", false, false, {{0, u"ab"}}},
+        DialectCase{"( and ? inside a class", u"[(?*]+", u"x(?*", false, false, {{1, u"(?*"}}},
         DialectCase{"\\0 is NUL", u"\\0", std::u16string(u"a\0", 2), false, false,
                     {{1, std::u16string(u"\0", 1)}}},
         DialectCase{"empty matches advance one unit", u"x*", u"abc", false, false,
@@ -122,7 +124,10 @@ TEST(Dialect, SubMatchesOfUnsetGroupsAreEmptyItems) {
 }
 
 TEST(Dialect, SyntaxErrorsFailTheSearch) {
-  for (const char16_t* pattern : {u"(", u")", u"[a", u"a**", u"?", u"a\\", u"a{2,1}"}) {
+  // PCRE2's own group forms and verbs would change the dialect; here they are errors.
+  for (const char16_t* pattern : {u"(", u")", u"[a", u"a**", u"?", u"a\\", u"a{2,1}", u"(*UCP)\\w",
+                                  u"(*CR)a", u"(?i)a", u"(?s).", u"(?<=a)b", u"(?<n>a)", u"(?#c)a",
+                                  u"(?>a)", u"(?|a)", u"(?1)(a)", u"(?"}) {
     EXPECT_FALSE(Execute(pattern, u"aaa")) << std::string(pattern, pattern + std::char_traits<char16_t>::length(pattern));
   }
 }
