@@ -26,6 +26,23 @@ void AppendUnit(std::u16string& out, unsigned value) {
   for (int shift = 12; shift >= 0; shift -= 4) out += hex[(value >> shift) & 0xF];
 }
 
+// The end of a quantifier starting at i ("*", "+", "?", "{n}", "{n,}", "{n,m}"); 0 when there
+// is none ("{" without that form is a literal).
+std::size_t QuantifierEnd(std::u16string_view p, std::size_t i) {
+  const char16_t c = p[i];
+  if (c == u'*' || c == u'+' || c == u'?') return i + 1;
+  if (c != u'{') return 0;
+  std::size_t j = i + 1;
+  const std::size_t digits = j;
+  while (j < p.size() && IsDigit(p[j])) ++j;
+  if (j == digits) return 0;
+  if (j < p.size() && p[j] == u',') {
+    ++j;
+    while (j < p.size() && IsDigit(p[j])) ++j;
+  }
+  return j < p.size() && p[j] == u'}' ? j + 1 : 0;
+}
+
 // Capture groups: every "(" outside a class that is not followed by "?".
 int CountGroups(std::u16string_view p) {
   int groups = 0;
@@ -57,8 +74,23 @@ std::optional<std::u16string> TranslateRegExpPattern(std::u16string_view p) {
   std::u16string out;
   out.reserve(p.size() + 8);
   bool inClass = false;
+  bool afterOpen = false;  // the last character was an unescaped "(" outside a class
   for (std::size_t i = 0; i < p.size(); ++i) {
     char16_t c = p[i];
+    const bool groupStart = afterOpen;
+    afterOpen = false;
+    if (c != u'\\' && !inClass) {
+      const std::size_t end = (c == u'?' && groupStart) ? 0 : QuantifierEnd(p, i);
+      if (end != 0) {
+        // PCRE2 makes a quantifier followed by "+" possessive; here that is a syntax error.
+        std::size_t next = end < p.size() && p[end] == u'?' ? end + 1 : end;
+        if (next < p.size() && p[next] == u'+') return std::nullopt;
+        out.append(p.substr(i, next - i));
+        i = next - 1;
+        continue;
+      }
+      afterOpen = c == u'(';
+    }
     if (c != u'\\') {
       if (inClass) {
         if (c == u']') inClass = false;

@@ -83,6 +83,8 @@ INSTANTIATE_TEST_SUITE_P(
                     {{0, u"a\u0002"}}},
         DialectCase{"\\8 without eight groups is the digit", u"\\8", u"8", false, false, {{0, u"8"}}},
         DialectCase{"the dialect's group forms", u"(?:a)(?=b)(?!c)(b)", u"ab", false, false, {{0, u"ab"}}},
+        DialectCase{"quantifiers, lazy ones, and braces that are not one", u"a{2}b{1,}?c{,2}x+?y*\\+",
+                    u"aabc{,2}xy+ aab", false, false, {{0, u"aabc{,2}xy+"}}},
         DialectCase{"( and ? inside a class", u"[(?*]+", u"x(?*", false, false, {{1, u"(?*"}}},
         DialectCase{"\\0 is NUL", u"\\0", std::u16string(u"a\0", 2), false, false,
                     {{1, std::u16string(u"\0", 1)}}},
@@ -127,7 +129,8 @@ TEST(Dialect, SyntaxErrorsFailTheSearch) {
   // PCRE2's own group forms and verbs would change the dialect; here they are errors.
   for (const char16_t* pattern : {u"(", u")", u"[a", u"a**", u"?", u"a\\", u"a{2,1}", u"(*UCP)\\w",
                                   u"(*CR)a", u"(?i)a", u"(?s).", u"(?<=a)b", u"(?<n>a)", u"(?#c)a",
-                                  u"(?>a)", u"(?|a)", u"(?1)(a)", u"(?"}) {
+                                  u"(?>a)", u"(?|a)", u"(?1)(a)", u"(?", u"a*+", u"a++b", u"a?+", u"a{2}+",
+                                  u"a*?+"}) {
     EXPECT_FALSE(Execute(pattern, u"aaa")) << std::string(pattern, pattern + std::char_traits<char16_t>::length(pattern));
   }
 }
