@@ -20,6 +20,7 @@ constexpr std::uint64_t kAddressLimit = std::uint64_t{1} << 32;
 // executable of a non-PIE build and the first pages the kernel keeps back.
 constexpr std::uint64_t kSearchStart = 0x10000000;
 constexpr std::uint64_t kSearchStep = 0x01000000;
+constexpr std::uint64_t kPopulateLimit = 4u << 20;
 
 class MmapModuleHost final : public ModuleHost {
  public:
@@ -77,7 +78,10 @@ class MmapModuleHost final : public ModuleHost {
     if (address + length > kAddressLimit) return 0;
     int prot = PROT_READ | PROT_WRITE;
     if (protect == kPageExecuteReadWrite) prot |= PROT_EXEC;
-    const int flags = MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED_NOREPLACE;
+    int flags = MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED_NOREPLACE;
+    // Images of a usual size are filled at once, which spares a page fault per page while
+    // the headers and sections are copied in; larger claims stay lazy.
+    if (length <= kPopulateLimit) flags |= MAP_POPULATE;
     void* got = mmap(Pointer(address), length, prot, flags, -1, 0);
     if (got == MAP_FAILED && (prot & PROT_EXEC) != 0 && (errno == EACCES || errno == EPERM)) {
       // Kernels that refuse writable code still give the memory; nothing runs in it here.
