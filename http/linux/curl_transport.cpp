@@ -55,6 +55,7 @@ bool Append(Slist& list, const std::string& line) {
 struct Hop {
   const CurlRequest* request = nullptr;
   CurlResponse* response = nullptr;
+  CURL* easy = nullptr;
   std::string block;           // header block being received
   std::size_t headerBytes = 0;
   bool blockDone = false;      // a final (non-1xx) header block is complete
@@ -96,12 +97,22 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
   hop.lastActivity = Clock::now();
   const std::size_t limit = hop.request->maxBodyBytes;
   std::vector<std::uint8_t>& body = hop.response->body;
+  // Byte pointers, so that the appends below are plain copies.
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
+  if (body.empty() && hop.easy != nullptr) {
+    // One allocation for a body of declared length (within the limit).
+    curl_off_t declared = -1;
+    if (curl_easy_getinfo(hop.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &declared) == CURLE_OK &&
+        declared > 0)
+      body.reserve(static_cast<std::size_t>(declared) < limit ? static_cast<std::size_t>(declared)
+                                                               : limit);
+  }
   if (body.size() + n > limit) {
-    body.insert(body.end(), data, data + (limit - body.size()));
+    body.insert(body.end(), bytes, bytes + (limit - body.size()));
     hop.response->bodyLimitReached = true;
     return 0;
   }
-  body.insert(body.end(), data, data + n);
+  body.insert(body.end(), bytes, bytes + n);
   return n;
 }
 
@@ -172,6 +183,10 @@ struct EasyDeleter {
 struct CurlShare::Impl {
   CURLSH* share = nullptr;
   std::mutex locks[CURL_LOCK_DATA_LAST];
+  // Easy handles parked between exchanges, by whether they ran the cookie engine (a handle
+  // that did keeps it on, so it only serves exchanges that want it).
+  std::mutex idleMutex;
+  std::vector<CURL*> idle[2];
 
   static void Lock(CURL*, curl_lock_data data, curl_lock_access, void* user) {
     static_cast<Impl*>(user)->locks[data].lock();
@@ -197,8 +212,59 @@ CurlShare::CurlShare(bool connections, bool cookies) : impl_(std::make_unique<Im
 }
 
 CurlShare::~CurlShare() {
+  for (std::vector<CURL*>& list : impl_->idle)
+    for (CURL* easy : list) curl_easy_cleanup(easy);
   if (impl_->share != nullptr) curl_share_cleanup(impl_->share);
 }
+
+namespace {
+
+// With a share, an exchange borrows a parked easy handle and parks it again afterwards: the
+// handle keeps its internal multi handle and wake-up socket pair, so a run of exchanges on
+// pooled connections costs about what one reused handle costs. Without a share every exchange
+// has a handle of its own.
+class EasyLease {
+ public:
+  EasyLease(CurlShare* share, bool cookies)
+      : owner_(share != nullptr && share->impl().share != nullptr ? &share->impl() : nullptr),
+        kind_(cookies ? 1 : 0) {
+    if (owner_ != nullptr) {
+      std::lock_guard<std::mutex> lock(owner_->idleMutex);
+      std::vector<CURL*>& list = owner_->idle[kind_];
+      if (!list.empty()) {
+        easy_ = list.back();
+        list.pop_back();
+      }
+    }
+    if (easy_ == nullptr) easy_ = curl_easy_init();
+  }
+  ~EasyLease() {
+    if (easy_ == nullptr) return;
+    if (owner_ != nullptr) {
+      // curl_easy_reset forgets the cookie file list without freeing it: clear it first.
+      curl_easy_setopt(easy_, CURLOPT_COOKIEFILE, nullptr);
+      curl_easy_reset(easy_);  // drops every option pointing into the finished exchange
+      std::lock_guard<std::mutex> lock(owner_->idleMutex);
+      std::vector<CURL*>& list = owner_->idle[kind_];
+      if (list.size() < 8) {
+        list.push_back(easy_);
+        return;
+      }
+    }
+    curl_easy_cleanup(easy_);
+  }
+  EasyLease(const EasyLease&) = delete;
+  EasyLease& operator=(const EasyLease&) = delete;
+  CURL* get() const { return easy_; }
+  explicit operator bool() const { return easy_ != nullptr; }
+
+ private:
+  CurlShare::Impl* owner_;
+  int kind_;
+  CURL* easy_ = nullptr;
+};
+
+}  // namespace
 
 std::vector<std::string> HeaderValues(std::string_view block, std::string_view name) {
   std::vector<std::string> values;
@@ -220,7 +286,7 @@ std::vector<std::string> HeaderValues(std::string_view block, std::string_view n
 CurlResponse PerformExchange(const CurlRequest& request) {
   InitCurlOnce();
   CurlResponse response;
-  std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
+  EasyLease easy(request.share, request.cookieEngine);
   if (!easy) {
     response.failure = CurlFailure::kConnect;
     response.error = "curl_easy_init failed";
@@ -256,6 +322,7 @@ CurlResponse PerformExchange(const CurlRequest& request) {
   Hop hop;
   hop.request = &request;
   hop.response = &response;
+  hop.easy = h;
   curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &OnHeader);
   curl_easy_setopt(h, CURLOPT_HEADERDATA, &hop);
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &OnBody);
@@ -268,9 +335,20 @@ CurlResponse PerformExchange(const CurlRequest& request) {
 
   // The caller's lines, plus blank entries that keep libcurl from adding its own defaults.
   // A line "Name:" with nothing after the colon is written "Name;" so that it is sent.
+  // With the cookie engine on, the caller's Cookie line joins the engine's cookies in one line
+  // (two Cookie lines would reach the server on a redirect hop otherwise).
   std::vector<std::string> lines;
+  std::string callerCookies;
   for (const std::string& line : request.headers) {
     std::string_view rest = line;
+    if (request.cookieEngine && EqualsNoCase(HeaderName(line), "Cookie")) {
+      std::string_view value = rest.substr(rest.find(':') + 1);
+      while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
+      if (value.empty()) continue;
+      if (!callerCookies.empty()) callerCookies += "; ";
+      callerCookies += value;
+      continue;
+    }
     std::size_t colon = rest.find(':');
     std::string_view value = colon == std::string_view::npos ? "" : rest.substr(colon + 1);
     while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
@@ -290,11 +368,13 @@ CurlResponse PerformExchange(const CurlRequest& request) {
     }
   }
   curl_easy_setopt(h, CURLOPT_HTTPHEADER, headerList.get());
+  if (!callerCookies.empty()) curl_easy_setopt(h, CURLOPT_COOKIE, callerCookies.c_str());
 
   std::string url = request.url;
   std::string method = request.method;
   bool sendBody = !request.body.empty() || request.contentLengthWhenEmpty;
-  const std::string firstHost = UrlPart(url, CURLUPART_HOST);
+  // Only credentials need the host: no URL parse otherwise.
+  const std::string firstHost = request.user.empty() ? std::string() : UrlPart(url, CURLUPART_HOST);
 
   for (int hopIndex = 0;; ++hopIndex) {
     hop.block.clear();

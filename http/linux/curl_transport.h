@@ -27,7 +27,8 @@
 // long-lived CurlShare. Cookies: with `cookieEngine` the exchange keeps the cookies responses set
 // and sends them on later redirect hops; with a share made with `cookies` the store lives in
 // the share and spans exchanges (WinInet's process-wide store), otherwise it lives and dies
-// with the exchange. Shares may be used from several threads.
+// with the exchange. With the engine on, a caller's "Cookie:" line is sent together with the
+// engine's cookies as one Cookie line (engine cookies first). Shares may be used from several threads.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
