@@ -1,0 +1,4 @@
+// The program takes nothing from its command line.
+#include "app/program.h"
+
+int main() { return sellmeter::RunProgram(sellmeter::PlatformAppFramework()); }

@@ -1,0 +1,59 @@
+// The pumping delay with a Qt event loop: events are served while it waits, it ends at its
+// due time however many events arrive, and a quit request waits for the message loop.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTimer>
+
+#include <chrono>
+
+#include "text/pumping_delay.h"
+
+namespace sellmeter {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+TEST(QtPumpingDelay, ServesEventsWhileItWaitsAndEndsAtTheDueTime) {
+  int ticks = 0;
+  QTimer ticker;
+  QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+  ticker.start(5);
+  const auto start = Clock::now();
+  EXPECT_TRUE(PumpingDelay(300));
+  const auto waited = Clock::now() - start;
+  ticker.stop();
+  EXPECT_GE(waited + milliseconds(1), milliseconds(300));
+  // A 5 ms timer keeps firing throughout: the wait served it many times over.
+  EXPECT_GT(ticks, 10);
+  // Due at once: returns after serving at most what was already waiting.
+  EXPECT_TRUE(PumpingDelay(0));
+}
+
+TEST(QtPumpingDelay, AQuitRequestIsLeftForTheMessageLoop) {
+  bool delayReturned = false;
+  bool stuck = false;
+  QTimer::singleShot(0, [&] {
+    QTimer::singleShot(20, [] { QCoreApplication::quit(); });
+    PumpingDelay(200);
+    delayReturned = true;
+  });
+  QTimer guard;
+  QObject::connect(&guard, &QTimer::timeout, [&] {
+    stuck = true;
+    QApplication::exit(1);
+  });
+  guard.start(10000);
+  const auto start = Clock::now();
+  const int code = QApplication::exec();
+  guard.stop();
+  EXPECT_FALSE(stuck);
+  EXPECT_EQ(code, 0);
+  EXPECT_TRUE(delayReturned);
+  // The quit did not cut the delay short.
+  EXPECT_GE(Clock::now() - start + milliseconds(1), milliseconds(200));
+}
+
+}  // namespace
+}  // namespace sellmeter
