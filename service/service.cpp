@@ -58,6 +58,13 @@ struct ReportService::Impl {
   }
 
   void Install() {
+    // One connection serves a whole query (the page, then every picture) when the client
+    // keeps it open; the library's default would close it after five requests.
+    server.set_keep_alive_max_count(100000);
+    // Headers and body go out in separate writes: without TCP_NODELAY every answer on a
+    // kept-alive connection waits out the client's delayed ACK (about 40 ms).
+    server.set_tcp_nodelay(true);
+    server.set_payload_max_length(1 << 20);  // a form body is a few dozen bytes
     server.Post("/yeji/", [this](const httplib::Request& req, httplib::Response& res) {
       ++pageRequests;
       Delay();

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pty.h>
 #include <unistd.h>
 
 #include <string>
@@ -183,6 +184,38 @@ TEST_F(QueryCommand, TableShowsSummaryRowsAndPictures) {
   const CommandRun empty = RunQueryCommand({"abc", "--service", Host()});
   EXPECT_EQ(empty.exitCode, 0);
   EXPECT_NE(empty.out.find("(no rows)"), std::string::npos);
+}
+
+// On a terminal stderr carries a progress bar that ends up at the last picture and is then
+// wiped; stdout still gets only the result.
+TEST_F(QueryCommand, ProgressBarOnATerminal) {
+  ServiceOptions options;
+  options.products = 4;
+  Serve(options);
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  int terminal = -1;
+  const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    dup2(out[1], 1);
+    close(out[0]);
+    const std::string host = Host();
+    execl(QUERY_EXE, QUERY_EXE, "abc", "--json", "--service", host.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  std::string result, bar;
+  ReadBoth(out[0], terminal, result, bar);  // the terminal reports EIO once the child is gone
+  int status = 0;
+  waitpid(pid, &status, 0);
+  close(out[0]);
+  close(terminal);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << bar;
+  EXPECT_NE(bar.find("\rpictures [#######.......................] 1/4"), std::string::npos) << bar;
+  EXPECT_NE(bar.find("\rpictures [##############################] 4/4"), std::string::npos) << bar;
+  EXPECT_EQ(bar.substr(bar.size() - 4), "\r\033[K");
+  EXPECT_EQ(nlohmann::json::parse(result)["rows"].size(), 4u);
 }
 
 TEST_F(QueryCommand, EmptyNicknameIsQueriedLikeAnyOther) {
