@@ -111,8 +111,8 @@ ByteArray InetRequest(std::string_view url, const InetRequestOptions& options) {
   flags |= https ? kInternetFlagSecure : kInternetFlagIgnoreRedirectToHttps;
 
   const Text path = PathFromUrl(url);
-  InetHandle request = inet.HttpOpenRequestA(connection, verb.c_str(), path.c_str(), "HTTP/1.1",
-                                             "", nullptr, flags, 0);
+  InetHandle request = inet.HttpOpenRequestA(connection, verb.c_str(), path.c_str(), "HTTP/1.1", "",
+                                             nullptr, flags, 0);
   if (request == nullptr) {
     inet.InternetCloseHandle(connection);
     inet.InternetCloseHandle(root);

@@ -37,7 +37,8 @@ int ReadInteger(std::string_view text) {
   std::int64_t value = 0;
   for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
     value = value * 10 + (text[i] - '0');
-    if (value > static_cast<std::int64_t>(INT_MAX) + 1) value = static_cast<std::int64_t>(INT_MAX) + 1;
+    if (value > static_cast<std::int64_t>(INT_MAX) + 1)
+      value = static_cast<std::int64_t>(INT_MAX) + 1;
   }
   if (negative) return value > INT_MAX ? INT_MIN : static_cast<int>(-value);
   return value > INT_MAX ? INT_MAX : static_cast<int>(value);

@@ -51,10 +51,10 @@ class WinInetApi {
                                       std::uint16_t serverPort, const char* userName,
                                       const char* password, std::uint32_t service,
                                       std::uint32_t flags, std::uintptr_t context) = 0;
-  virtual InetHandle HttpOpenRequestA(InetHandle connect, const char* verb,
-                                      const char* objectName, const char* version,
-                                      const char* referrer, const char** acceptTypes,
-                                      std::uint32_t flags, std::uintptr_t context) = 0;
+  virtual InetHandle HttpOpenRequestA(InetHandle connect, const char* verb, const char* objectName,
+                                      const char* version, const char* referrer,
+                                      const char** acceptTypes, std::uint32_t flags,
+                                      std::uintptr_t context) = 0;
   // headersLength may be 0xFFFFFFFF for "zero-terminated".
   virtual bool HttpSendRequestA(InetHandle request, const char* headers,
                                 std::uint32_t headersLength, const void* optional,

@@ -77,14 +77,20 @@ int main(int argc, char** argv) {
        [&] {
          curlBody.clear();
          return curl_easy_perform(easy.get()) == CURLE_OK && curlBody.size() == kPictureBytes;
-       }, {}, {}},
+       },
+       {},
+       {}},
       {"InetRequest, pooled connections",
-       [&] { return sellmeter::InetRequest(url).size() == kPictureBytes; }, {}, {}},
+       [&] { return sellmeter::InetRequest(url).size() == kPictureBytes; },
+       {},
+       {}},
       {"InetRequest, new connection each time",
        [&] {
          sellmeter::ResetInetSessionState();
          return sellmeter::InetRequest(url).size() == kPictureBytes;
-       }, {}, {}},
+       },
+       {},
+       {}},
   };
 
   for (Variant& v : variants) v.download();  // warm up: connections and caches

@@ -11,6 +11,8 @@
 // HttpSendRequestA runs the whole exchange; InternetReadFile then hands out the body that
 // arrived. A body cut short (server gone, stall, size limit) reads to its end and then fails,
 // as a broken WinInet transfer does.
+#include "download/linux/linux_wininet.h"
+
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -19,7 +21,6 @@
 #include <unordered_set>
 #include <vector>
 
-#include "download/linux/linux_wininet.h"
 #include "download/wininet_api.h"
 #include "http/linux/curl_transport.h"
 
@@ -162,8 +163,8 @@ bool IsServerName(std::string_view name) {
     return true;
   }
   for (char c : name)
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-          c == '-' || c == '.' || c == '_'))
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' ||
+          c == '.' || c == '_'))
       return false;
   return true;
 }
@@ -281,10 +282,10 @@ class LinuxWinInet final : public WinInetApi {
     return Register(std::move(handle));
   }
 
-  InetHandle InternetConnectA(InetHandle internet, const char* serverName,
-                              std::uint16_t serverPort, const char* /*userName*/,
-                              const char* /*password*/, std::uint32_t service,
-                              std::uint32_t /*flags*/, std::uintptr_t /*context*/) override {
+  InetHandle InternetConnectA(InetHandle internet, const char* serverName, std::uint16_t serverPort,
+                              const char* /*userName*/, const char* /*password*/,
+                              std::uint32_t service, std::uint32_t /*flags*/,
+                              std::uintptr_t /*context*/) override {
     auto* parent = Find<InternetHandle>(internet, Kind::kInternet);
     if (parent == nullptr) return nullptr;
     if (service != kInternetServiceHttp) return FailHandle(kErrorInvalidParameter);
@@ -330,7 +331,8 @@ class LinuxWinInet final : public WinInetApi {
 
     const bool secure = (r->flags & kInternetFlagSecure) != 0;
     if (!IsServerName(r->server)) return Fail(kErrorInternetNameNotResolved);
-    const std::uint16_t port = r->port != kInternetInvalidPortNumber ? r->port : (secure ? 443 : 80);
+    const std::uint16_t port =
+        r->port != kInternetInvalidPortNumber ? r->port : (secure ? 443 : 80);
 
     std::string_view block;
     if (headers != nullptr) {

@@ -9,9 +9,9 @@ namespace sellmeter {
 // A picture download blocks the window without serving it, so every exchange ends in bounded
 // time whatever the server does (docs/download.md gives the reasons for the figures).
 struct InetLimits {
-  long connectTimeoutMs = 10000;  // name resolution, TCP and TLS set-up
-  long idleTimeoutMs = 15000;     // longest pause while sending or receiving
-  long totalTimeoutMs = 30000;    // the whole exchange, redirects included
+  long connectTimeoutMs = 10000;                     // name resolution, TCP and TLS set-up
+  long idleTimeoutMs = 15000;                        // longest pause while sending or receiving
+  long totalTimeoutMs = 30000;                       // the whole exchange, redirects included
   std::size_t maxBodyBytes = std::size_t{32} << 20;  // the rest is not read; the read fails
   std::size_t maxHeaderBytes = std::size_t{256} << 10;
   int maxRedirects = 10;

@@ -106,8 +106,8 @@ class FakeWinInet : public WinInetApi {
     *read = static_cast<std::uint32_t>(n);
     return true;
   }
-  bool HttpQueryInfoA(InetHandle req, std::uint32_t level, void* buffer,
-                      std::uint32_t* length, std::uint32_t* index) override {
+  bool HttpQueryInfoA(InetHandle req, std::uint32_t level, void* buffer, std::uint32_t* length,
+                      std::uint32_t* index) override {
     calls.push_back(req == request() ? "HttpQueryInfoA" : "HttpQueryInfoA(bad handle)");
     queryLevel = level;
     queryLength = *length;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -25,7 +26,9 @@ constexpr const char* kAgent = "Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.
 
 std::string Str(const ByteArray& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-Reply Picture(const std::string& body) { return Respond("200 OK", "Content-Type: image/jpeg\r\n", body); }
+Reply Picture(const std::string& body) {
+  return Respond("200 OK", "Content-Type: image/jpeg\r\n", body);
+}
 
 class InetLoopback : public ::testing::Test {
  protected:
@@ -107,8 +110,9 @@ TEST_F(InetLoopback, ResponseHeadersAndCookiesOut) {
   options.cookiesOut = &cookiesOut;
   InetRequest(server.Url("/p"), options);
   EXPECT_EQ(cookiesOut, "sid=5");
-  EXPECT_EQ(responseHeaders,
-            "HTTP/1.1 200 OK\r\nSet-Cookie: sid=5; path=/\r\nX-Other: 1\r\nContent-Length: 4\r\n\r\n");
+  EXPECT_EQ(
+      responseHeaders,
+      "HTTP/1.1 200 OK\r\nSet-Cookie: sid=5; path=/\r\nX-Other: 1\r\nContent-Length: 4\r\n\r\n");
 }
 
 TEST_F(InetLoopback, ProcessWideCookieStoreUnlessCookiesAreGiven) {
@@ -180,6 +184,66 @@ TEST_F(InetLoopback, ProxyListsRouteHttpThroughTheProxy) {
   EXPECT_EQ(request.Header("Host"), "pictures.example");
 }
 
+TEST_F(InetLoopback, HttpsGoesToABareProxyAsConnect) {
+  LoopbackServer proxy([](const RecordedRequest&) { return Respond("403 Forbidden", "", "no"); });
+  InetRequestOptions options;
+  options.proxy = "127.0.0.1:" + std::to_string(proxy.port());
+  EXPECT_TRUE(InetRequest("https://Pictures.Example/a.jpg", options).empty());
+  ASSERT_EQ(proxy.Requests().size(), 1u);
+  EXPECT_EQ(proxy.Requests()[0].requestLine, "CONNECT pictures.example:443 HTTP/1.1");
+}
+
+TEST_F(InetLoopback, LayerKeepsWinInetsContractForHandlesAndTheHeaderQuery) {
+  LoopbackServer server(
+      [](const RecordedRequest&) { return Respond("200 OK", "X-A: 1\r\n", "abc"); });
+  WinInetApi& inet = PlatformWinInetApi();
+  InetHandle root = inet.InternetOpenA("agent", kInternetOpenTypeDirect, "", "", 0);
+  InetHandle connection =
+      inet.InternetConnectA(root, "127.0.0.1", static_cast<std::uint16_t>(server.port()), "", "",
+                            kInternetServiceHttp, 0, 0);
+  InetHandle request = inet.HttpOpenRequestA(connection, "GET", "/q", "HTTP/1.1", "", nullptr,
+                                             kInternetFlagReload, 0);
+  ASSERT_NE(request, nullptr);
+
+  // Wrong kinds and unknown handles fail with WinInet's numbers.
+  char buffer[256];
+  std::uint32_t length = sizeof buffer, read = 0;
+  EXPECT_FALSE(inet.HttpQueryInfoA(connection, kHttpQueryRawHeadersCrlf, buffer, &length, nullptr));
+  EXPECT_EQ(InetLastError(), kErrorInternetIncorrectHandleType);
+  int notAHandle = 0;
+  EXPECT_FALSE(inet.InternetReadFile(&notAHandle, buffer, sizeof buffer, &read));
+  EXPECT_EQ(InetLastError(), 6u);
+  // Nothing to read or query before the send.
+  EXPECT_FALSE(inet.InternetReadFile(request, buffer, sizeof buffer, &read));
+  EXPECT_FALSE(inet.HttpQueryInfoA(request, kHttpQueryRawHeadersCrlf, buffer, &length, nullptr));
+
+  ASSERT_TRUE(inet.HttpSendRequestA(request, "", 0, "", 0));
+  const std::string block = "HTTP/1.1 200 OK\r\nX-A: 1\r\nContent-Length: 3\r\n\r\n";
+  length = static_cast<std::uint32_t>(block.size());  // no room for the terminator
+  EXPECT_FALSE(inet.HttpQueryInfoA(request, kHttpQueryRawHeadersCrlf, buffer, &length, nullptr));
+  EXPECT_EQ(InetLastError(), kErrorInsufficientBuffer);
+  EXPECT_EQ(length, block.size() + 1);
+  EXPECT_TRUE(inet.HttpQueryInfoA(request, kHttpQueryRawHeadersCrlf, buffer, &length, nullptr));
+  EXPECT_EQ(length, block.size());
+  EXPECT_EQ(std::string(buffer), block);
+
+  EXPECT_TRUE(inet.InternetReadFile(request, buffer, 2, &read));
+  EXPECT_EQ(std::string(buffer, read), "ab");
+  EXPECT_TRUE(inet.InternetReadFile(request, buffer, 2, &read));
+  EXPECT_EQ(std::string(buffer, read), "c");
+  EXPECT_TRUE(inet.InternetReadFile(request, buffer, 2, &read));
+  EXPECT_EQ(read, 0u);
+
+  // Parents closed first leave the child usable; a second close fails.
+  EXPECT_TRUE(inet.InternetCloseHandle(root));
+  EXPECT_TRUE(inet.InternetCloseHandle(connection));
+  length = sizeof buffer;
+  EXPECT_TRUE(inet.HttpQueryInfoA(request, kHttpQueryRawHeadersCrlf, buffer, &length, nullptr));
+  EXPECT_TRUE(inet.InternetCloseHandle(request));
+  EXPECT_FALSE(inet.InternetCloseHandle(request));
+  EXPECT_EQ(server.Requests().at(0).Header("User-Agent"), "agent");
+}
+
 TEST_F(InetLoopback, ServerThatClosesEarlyGivesTheBytesSent) {
   LoopbackServer server([](const RecordedRequest&) {
     Reply reply;
@@ -243,8 +307,8 @@ TEST_F(InetLoopback, UrlsThatReachNoServerGiveNoBytes) {
   const std::string cases[] = {
       "",
       "http:///p.jpg",
-      "http://127.0.0.1 x:" + port + "/p.jpg",          // a blank in the host
-      std::string("http://127.0.0.1\r\nX: 1/p.jpg"),   // line ends in the host
+      "http://127.0.0.1 x:" + port + "/p.jpg",        // a blank in the host
+      std::string("http://127.0.0.1\r\nX: 1/p.jpg"),  // line ends in the host
       "http://127.0.0.1:" + std::to_string(testing::RefusedPort()) + "/p.jpg",
   };
   for (const std::string& url : cases) EXPECT_TRUE(InetRequest(url).empty()) << url;
@@ -290,7 +354,8 @@ class InetTls : public InetLoopback {
     const std::string d = dir_->string();
     std::ofstream(d + "/ext.cnf") << "subjectAltName=IP:127.0.0.1\n";
     const std::string script =
-        "cd '" + d + "' && "
+        "cd '" + d +
+        "' && "
         "openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 "
         "-subj '/CN=Sellmeter Test CA' && "
         "openssl req -newkey rsa:2048 -nodes -keyout server.key -out server.csr "
@@ -317,7 +382,8 @@ class InetTls : public InetLoopback {
 };
 
 TEST_F(InetTls, RedirectFromHttpToHttpsIsFollowed) {
-  LoopbackServer secure([](const RecordedRequest&) { return Picture("secure-pic"); }, Cert(), Key());
+  LoopbackServer secure([](const RecordedRequest&) { return Picture("secure-pic"); }, Cert(),
+                        Key());
   const std::string target = "https://127.0.0.1:" + std::to_string(secure.port()) + "/s.png";
   LoopbackServer plain([&](const RecordedRequest&) {
     return Respond("301 Moved Permanently", "Location: " + target + "\r\n", "");
@@ -328,11 +394,13 @@ TEST_F(InetTls, RedirectFromHttpToHttpsIsFollowed) {
 
 TEST_F(InetTls, HttpsUrlInCapitalsAndHttpsToHttpStops) {
   LoopbackServer plain([](const RecordedRequest&) { return Picture("plain-pic"); });
-  LoopbackServer secure([&](const RecordedRequest& r) {
-    if (r.requestLine.find("/down") != std::string::npos)
-      return Respond("302 Found", "Location: " + plain.Url("/p") + "\r\n", "not-followed");
-    return Picture("secure-pic");
-  }, Cert(), Key());
+  LoopbackServer secure(
+      [&](const RecordedRequest& r) {
+        if (r.requestLine.find("/down") != std::string::npos)
+          return Respond("302 Found", "Location: " + plain.Url("/p") + "\r\n", "not-followed");
+        return Picture("secure-pic");
+      },
+      Cert(), Key());
   const std::string base = "HTTPS://127.0.0.1:" + std::to_string(secure.port());
   EXPECT_EQ(Str(InetRequest(base + "/s.png")), "secure-pic");
   EXPECT_EQ(Str(InetRequest(base + "/down")), "not-followed");
@@ -341,7 +409,8 @@ TEST_F(InetTls, HttpsUrlInCapitalsAndHttpsToHttpStops) {
 
 TEST_F(InetTls, UntrustedCertificateGivesNoBytes) {
   ::setenv("SSL_CERT_FILE", "/dev/null", 1);
-  LoopbackServer secure([](const RecordedRequest&) { return Picture("secure-pic"); }, Cert(), Key());
+  LoopbackServer secure([](const RecordedRequest&) { return Picture("secure-pic"); }, Cert(),
+                        Key());
   EXPECT_TRUE(InetRequest(secure.Url("/s.png")).empty());
   ::setenv("SSL_CERT_FILE", (*dir_ / "ca.pem").c_str(), 1);
 }

@@ -58,8 +58,8 @@ TEST_F(InetRequestTest, QueryCommandCallMakesTheExactCalls) {
   EXPECT_EQ(fake.requestFlags, 0x80000000u | 0x10u | 0x4000u);
   EXPECT_EQ(fake.requestContext, 0u);
 
-  const std::string block = std::string("Accept: */*\r\nReferer: ") + kPicture +
-                            "\r\nAccept-Language: zh-cn";
+  const std::string block =
+      std::string("Accept: */*\r\nReferer: ") + kPicture + "\r\nAccept-Language: zh-cn";
   EXPECT_EQ(fake.sentHeaders, block);
   EXPECT_EQ(fake.sentHeadersLength, block.size());
   EXPECT_FALSE(fake.optionalNull);
@@ -113,9 +113,9 @@ TEST_F(InetRequestTest, MethodsAndBodies) {
     bool contentType;
   };
   const Case cases[] = {
-      {8, "GET", false, "", false},       {-1, "GET", true, "", false},
-      {1, "POST", false, "a=1", true},    {1, "POST", true, "raw", true},
-      {2, "HEAD", false, "a=1", false},   {3, "PUT", true, "raw", false},
+      {8, "GET", false, "", false},        {-1, "GET", true, "", false},
+      {1, "POST", false, "a=1", true},     {1, "POST", true, "raw", true},
+      {2, "HEAD", false, "a=1", false},    {3, "PUT", true, "raw", false},
       {7, "CONNECT", false, "a=1", false},
   };
   for (const Case& c : cases) {
@@ -161,9 +161,11 @@ TEST_F(InetRequestTest, AgentAndHeaderBlockFromCallerLines) {
   };
   const Case cases[] = {
       // The exact-case markers miss a lower-case line: the text after the first colon is used.
-      {"user-agent: X", "X", "user-agent: X\r\nAccept: */*\r\nReferer: {u}\r\nAccept-Language: zh-cn"},
+      {"user-agent: X", "X",
+       "user-agent: X\r\nAccept: */*\r\nReferer: {u}\r\nAccept-Language: zh-cn"},
       {"User-Agent: \xA1\xA1Pic Bot 1.0 \r\nAccept: image/*", "Pic Bot 1.0",
-       "User-Agent: \xA1\xA1Pic Bot 1.0 \r\nAccept: image/*\r\nReferer: {u}\r\nAccept-Language: zh-cn"},
+       "User-Agent: \xA1\xA1Pic Bot 1.0 \r\nAccept: image/*\r\nReferer: {u}"
+       "\r\nAccept-Language: zh-cn"},
       // A lower-case Accept-Language does not count: the default line follows.
       {"accept-language: en", kAgent,
        "accept-language: en\r\nAccept: */*\r\nReferer: {u}\r\nAccept-Language: zh-cn"},
@@ -242,7 +244,8 @@ TEST_F(InetRequestTest, HandlesThatDoNotOpenLeaveEverythingAsPassed) {
     bool open, connect, request;
     std::vector<int> closed;  // 0 root, 1 connection
   };
-  const Case cases[] = {{false, true, true, {}}, {true, false, true, {0}}, {true, true, false, {1, 0}}};
+  const Case cases[] = {
+      {false, true, true, {}}, {true, false, true, {0}}, {true, true, false, {1, 0}}};
   for (const Case& c : cases) {
     FakeWinInet local;
     local.openFails = !c.open;
@@ -296,8 +299,8 @@ TEST_F(InetRequestTest, ReadFailureKeepsTheBytesReadBefore) {
 }
 
 TEST_F(InetRequestTest, HeadersTooLongForTheBufferLeaveTheBlanks) {
-  fake.rawHeaders = "HTTP/1.1 200 OK\r\nSet-Cookie: a=1\r\nX-Long: " + std::string(5000, 'l') +
-                    "\r\n\r\n";
+  fake.rawHeaders =
+      "HTTP/1.1 200 OK\r\nSet-Cookie: a=1\r\nX-Long: " + std::string(5000, 'l') + "\r\n\r\n";
   Text responseHeaders, cookiesOut = "old";
   InetRequestOptions options;
   options.responseHeaders = &responseHeaders;

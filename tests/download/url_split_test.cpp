@@ -32,8 +32,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "img.example.com:8080", 8080, "/Pic/A.JPG?x=1"},
         UrlCase{"HTTPS://Img-2.Example.com/p.png", "img-2.example.com", "img-2.example.com", 443,
                 "/p.png"},
-        UrlCase{"https://Img.Example.com:8443/a/B", "img.example.com", "img.example.com:8443",
-                8443, "/a/B"},
+        UrlCase{"https://Img.Example.com:8443/a/B", "img.example.com", "img.example.com:8443", 8443,
+                "/a/B"},
         UrlCase{"http://Img.Example.com", "img.example.com", "img.example.com", 80, "/"},
         UrlCase{"Img.Example.com/p.png", "img.example.com", "img.example.com", 80, "/p.png"},
         // The host runs up to the first "/", so a query without a path stays in it.
