@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <png.h>
 #include <zlib.h>
 
 #include <functional>
@@ -98,6 +99,52 @@ ByteArray PaletteBmp(int w, int h, int bits, const std::vector<std::uint32_t>& p
       out[offset + row * stride + bit / 8] |= static_cast<std::uint8_t>(v << (8 - bits - bit % 8));
     }
   return out;
+}
+
+// A PNG of another colour type than the encoder's RGBA, written with libpng directly.
+ByteArray RawPng(int w, int h, int colourType, int depth, const std::vector<std::uint8_t>& rowBytes,
+                 const std::vector<png_color>& palette = {}, const std::vector<png_byte>& alphas = {}) {
+  ByteArray out;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  if (setjmp(png_jmpbuf(png)) == 0) {
+    png_set_write_fn(png, &out, [](png_structp p, png_bytep d, png_size_t n) {
+      auto* sink = static_cast<ByteArray*>(png_get_io_ptr(p));
+      sink->insert(sink->end(), d, d + n);
+    }, nullptr);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), depth, colourType,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (!palette.empty()) png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
+    if (!alphas.empty()) png_set_tRNS(png, info, alphas.data(), static_cast<int>(alphas.size()), nullptr);
+    png_write_info(png, info);
+    const std::size_t stride = rowBytes.size() / static_cast<std::size_t>(h);
+    for (int y = 0; y < h; ++y) png_write_row(png, rowBytes.data() + stride * static_cast<std::size_t>(y));
+    png_write_end(png, nullptr);
+  }
+  png_destroy_write_struct(&png, &info);
+  return out;
+}
+
+TEST(DecodePicture, PngColourTypesAllBecomeBgra) {
+  // Palette, 2 bits, entry 1 transparent through tRNS: row 0 = 0 1 2 3.
+  const auto palette = DecodePicture(RawPng(4, 1, PNG_COLOR_TYPE_PALETTE, 2, {0b00011011},
+                                            {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {9, 8, 7}}, {255, 0}));
+  ASSERT_TRUE(palette);
+  EXPECT_EQ(palette->bitmap.pixels, (std::vector<std::uint32_t>{kRed, 0x0000FF00u, kBlue, 0xFF090807u}));
+  // 16-bit grey: the high byte counts.
+  const auto grey = DecodePicture(RawPng(2, 1, PNG_COLOR_TYPE_GRAY, 16, {0x12, 0x34, 0xFF, 0xFF}));
+  ASSERT_TRUE(grey);
+  EXPECT_EQ(grey->bitmap.pixels, (std::vector<std::uint32_t>{0xFF121212u, 0xFFFFFFFFu}));
+  // Grey with alpha, 8 bits.
+  const auto greyAlpha = DecodePicture(RawPng(1, 1, PNG_COLOR_TYPE_GRAY_ALPHA, 8, {0x40, 0x80}));
+  ASSERT_TRUE(greyAlpha);
+  EXPECT_EQ(greyAlpha->bitmap.pixels, (std::vector<std::uint32_t>{0x80404040u}));
+  // 1-bit grey, 9 pixels across two bytes.
+  const auto mono = DecodePicture(RawPng(9, 1, PNG_COLOR_TYPE_GRAY, 1, {0b10100000, 0b10000000}));
+  ASSERT_TRUE(mono);
+  EXPECT_EQ(mono->bitmap.pixels[0], kWhite);
+  EXPECT_EQ(mono->bitmap.pixels[1], 0xFF000000u);
+  EXPECT_EQ(mono->bitmap.pixels[8], kWhite);
 }
 
 struct LosslessCase {
