@@ -66,6 +66,13 @@ TEST(UrlSplitGbk, PathKeepsDoubleByteTextAndCase) {
   const std::string url = "http://Img.Example.com/\xCD\xBC\xC6\xAC/A.JPG";
   EXPECT_EQ(HostFromUrl(url), "img.example.com");
   EXPECT_EQ(PathFromUrl(url), "/\xCD\xBC\xC6\xAC/A.JPG");
+
+  // A double-byte character whose second byte is an ASCII capital ("\x81\x41") is not
+  // lowered, and the host is still found in the URL for the path.
+  const std::string gbkHost = "http://\x81\x41Shop.Example:81/P";
+  EXPECT_EQ(HostFromUrl(gbkHost), "\x81\x41shop.example");
+  EXPECT_EQ(PortFromUrl(gbkHost), 81);
+  EXPECT_EQ(PathFromUrl(gbkHost), "/P");
 }
 
 TEST(UrlSplitBadInput, LongAndControlBytesNeverFail) {
