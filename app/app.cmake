@@ -1,9 +1,6 @@
 # The application shell: the stored layout and the start-up order (portable), the Qt Widgets
 # window and framework (Linux layer), the program and its screenshot companion.
 find_package(Qt6 REQUIRED COMPONENTS Widgets)
-if(NOT TARGET sellmeter_run_query)
-  return()
-endif()
 
 add_library(sellmeter_app STATIC
   ${CMAKE_CURRENT_LIST_DIR}/main_layout.cpp

@@ -1,9 +1,4 @@
 # The query command. The service host is a build setting (SELLMETER_SERVICE_HOST).
-foreach(dependency sellmeter_http sellmeter_download sellmeter_extraction sellmeter_pictures)
-  if(NOT TARGET ${dependency})
-    return()
-  endif()
-endforeach()
 add_library(sellmeter_run_query STATIC ${CMAKE_CURRENT_LIST_DIR}/run_query.cpp)
 target_include_directories(sellmeter_run_query PUBLIC ${PROJECT_SOURCE_DIR})
 target_compile_definitions(sellmeter_run_query PRIVATE
