@@ -20,7 +20,7 @@ class AdoStream {
   virtual bool SetType(int type) = 0;
   virtual bool SetMode(int mode) = 0;
   virtual bool Open() = 0;
-  virtual bool Write(const ByteArray& bytes) = 0;  // a binary stream's bytes at Position
+  virtual bool Write(ByteArray bytes) = 0;  // a binary stream's bytes at Position
   virtual bool SetPosition(long long position) = 0;
   // A name the stream does not know is refused and the charset in force stays.
   virtual bool SetCharset(std::u16string_view charset) = 0;

@@ -1,6 +1,5 @@
 #include "http/charset_step.h"
 
-#include <cstring>
 #include <string_view>
 
 #include "http/ado_stream_api.h"
@@ -22,18 +21,14 @@ std::u16string Wide(std::string_view gbk) {
   return units;
 }
 
-Text Gbk(const std::u16string& units) {
-  ByteArray bytes(units.size() * 2);
-  for (std::size_t i = 0; i < units.size(); ++i) {
-    bytes[2 * i] = static_cast<std::uint8_t>(units[i] & 0xFF);
-    bytes[2 * i + 1] = static_cast<std::uint8_t>(units[i] >> 8);
-  }
-  return WideToGbk(bytes);
+// The decoded page as GBK text; like any text it ends at a zero unit.
+Text Gbk(std::u16string_view units) {
+  return U16ToText(units.substr(0, units.find(u'\0')), kCpGbk);
 }
 
 }  // namespace
 
-void DecodeDeclaredCharset(RegexObject& regex, const ByteArray& body, Text& result) {
+void DecodeDeclaredCharset(RegexObject& regex, std::string_view body, Text& result) {
   Com().CoInitialize(nullptr);
   const std::string_view window = std::string_view(result).substr(0, kSearchWindow);
   if (regex.Search(kCharsetPattern, window)) {
@@ -43,7 +38,7 @@ void DecodeDeclaredCharset(RegexObject& regex, const ByteArray& body, Text& resu
         stream->SetType(kAdTypeBinary);
         stream->SetMode(kAdModeReadWrite);
         stream->Open();
-        stream->Write(body);
+        stream->Write(ByteArray(body.begin(), body.end()));
         stream->SetPosition(0);
         stream->SetType(kAdTypeText);
         // A refused name would leave the stream decoding with its default charset (UTF-16),

@@ -1,5 +1,7 @@
 #pragma once
 // Re-decoding a page that declares a charset other than GBK in a meta tag.
+#include <string_view>
+
 #include "regex/regex_object.h"
 #include "text/text_types.h"
 
@@ -10,6 +12,7 @@ namespace sellmeter {
 // whole `body` is decoded through an Adodb.Stream with that charset and `result` replaced by
 // the text as GBK. A charset the stream refuses leaves `result` as it was. Holds one
 // CoInitialize/CoUninitialize pair and dispatches waiting messages once the search ran.
-void DecodeDeclaredCharset(RegexObject& regex, const ByteArray& body, Text& result);
+// `body` may be `result` itself: it is read before `result` is replaced.
+void DecodeDeclaredCharset(RegexObject& regex, std::string_view body, Text& result);
 
 }  // namespace sellmeter

@@ -180,7 +180,9 @@ Text Call::Run() {
 
   if (!api_.WinHttpReceiveResponse(request_, nullptr)) return Fail(712);
 
-  ByteArray received;
+  // The accumulator is a byte string: when the body holds no zero byte it becomes the result
+  // text without another copy.
+  std::string received;
   for (;;) {
     std::uint32_t available = 0;
     if (!api_.WinHttpQueryDataAvailable(request_, &available) || available < 1) break;
@@ -235,10 +237,15 @@ Text Call::Run() {
     cookiesOut = std::move(merged);
   }
 
-  if (options_.responseBytes != nullptr) *options_.responseBytes = received;
-  const auto zero = std::find(received.begin(), received.end(), std::uint8_t{0});
-  result_.assign(received.begin(), zero);
-  DecodeDeclaredCharset(regex_, received, result_);
+  if (options_.responseBytes != nullptr) *options_.responseBytes = ByteArray(received.begin(), received.end());
+  const std::size_t zero = received.find('\0');
+  if (zero == std::string::npos) {
+    result_ = std::move(received);
+    DecodeDeclaredCharset(regex_, result_, result_);
+  } else {
+    result_.assign(received, 0, zero);
+    DecodeDeclaredCharset(regex_, received, result_);
+  }
   return Finish();
 }
 

@@ -79,8 +79,13 @@ class IcuAdoStream final : public AdoStream {
     position_ = 0;
     return true;
   }
-  bool Write(const ByteArray& bytes) override {
+  bool Write(ByteArray bytes) override {
     if (!open_ || type_ != kAdTypeBinary) return false;
+    if (data_.empty()) {  // the usual case: the whole body into a fresh stream
+      data_ = std::move(bytes);
+      position_ = data_.size();
+      return true;
+    }
     if (data_.size() < position_ + bytes.size()) data_.resize(position_ + bytes.size());
     std::copy(bytes.begin(), bytes.end(), data_.begin() + static_cast<long>(position_));
     position_ += bytes.size();
@@ -108,16 +113,24 @@ class IcuAdoStream final : public AdoStream {
     const char* source = reinterpret_cast<const char*>(data_.data()) + position_;
     const char* end = reinterpret_cast<const char*>(data_.data()) + data_.size();
     const bool atStart = position_ == 0;
-    text.resize(static_cast<std::size_t>(end - source) * 2 + 16);
-    UChar* target = reinterpret_cast<UChar*>(text.data());
-    UChar* targetStart = target;
-    UChar* targetEnd = target + text.size();
-    ucnv_toUnicode(converter.get(), &target, targetEnd, &source, end, nullptr, true, &status);
+    // Hardly any charset yields more units than bytes; a converter that does gets more room.
+    std::size_t written = 0;
+    text.resize(static_cast<std::size_t>(end - source) + 16);
+    for (;;) {
+      UChar* start = reinterpret_cast<UChar*>(text.data()) + written;
+      UChar* target = start;
+      UChar* targetEnd = reinterpret_cast<UChar*>(text.data()) + text.size();
+      status = U_ZERO_ERROR;
+      ucnv_toUnicode(converter.get(), &target, targetEnd, &source, end, nullptr, true, &status);
+      written += static_cast<std::size_t>(target - start);
+      if (status != U_BUFFER_OVERFLOW_ERROR) break;
+      text.resize(text.size() * 2);
+    }
     if (U_FAILURE(status)) {
       text.clear();
       return false;
     }
-    text.resize(static_cast<std::size_t>(target - targetStart));
+    text.resize(written);
     position_ = data_.size();
     // A byte-order mark at the start of the stream is not part of its text.
     if (atStart && !text.empty() && text.front() == u'\uFEFF') text.erase(0, 1);

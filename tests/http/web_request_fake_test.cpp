@@ -33,7 +33,7 @@ class FakeStream final : public AdoStream {
   bool SetType(int type) override { return Log("Type=" + std::to_string(type)); }
   bool SetMode(int mode) override { return Log("Mode=" + std::to_string(mode)); }
   bool Open() override { return Log("Open"); }
-  bool Write(const ByteArray& bytes) override {
+  bool Write(ByteArray bytes) override {
     return Log("Write " + std::string(bytes.begin(), bytes.end()));
   }
   bool SetPosition(long long position) override {
