@@ -1,6 +1,7 @@
 #include "app/linux/qt_main_window.h"
 
 #include <QCloseEvent>
+#include <QEvent>
 #include <QFont>
 #include <QFontDatabase>
 #include <QFrame>
@@ -217,6 +218,17 @@ void QtMainWindow::moveEvent(QMoveEvent* event) {
   QWidget::moveEvent(event);
   // A window manager reports its frame only after mapping the window.
   if (isVisible()) FitFrame();
+}
+
+void QtMainWindow::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  // A fixed frame has no maximized or full-screen state, whatever the platform offers.
+  if (event->type() == QEvent::WindowStateChange &&
+      (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))) {
+    setWindowState(windowState() & ~(Qt::WindowMaximized | Qt::WindowFullScreen));
+    frame_ = QSize(-1, -1);
+    FitFrame();
+  }
 }
 
 void QtMainWindow::closeEvent(QCloseEvent* event) {

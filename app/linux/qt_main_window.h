@@ -45,6 +45,7 @@ class QtMainWindow final : public QWidget, public QueryWindow {
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void moveEvent(QMoveEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   QTreeWidgetItem* Row(int row) const;

@@ -117,6 +117,12 @@ TEST_F(WindowTest, FrameTitleAndPlaceOnTheScreen) {
   window->resize(1200, 900);
   QApplication::processEvents();
   EXPECT_EQ(window->size(), client);
+  for (Qt::WindowState state : {Qt::WindowMaximized, Qt::WindowFullScreen}) {
+    window->setWindowState(state);
+    QApplication::processEvents();
+    EXPECT_EQ(window->size(), client) << state;
+    EXPECT_FALSE(window->windowState() & state) << state;
+  }
   // Centred: the outer frame's centre is the screen's, within the frame's own width.
   const QPoint centre = window->screen()->availableGeometry().center();
   const QPoint outerCentre = window->frameGeometry().topLeft() + QPoint(911 / 2, 747 / 2);
