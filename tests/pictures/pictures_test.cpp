@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
+#include <jpeglib.h>
 #include <png.h>
 #include <zlib.h>
 
+#include <array>
+#include <cstdlib>
 #include <functional>
 #include <random>
 #include <string>
@@ -220,6 +223,54 @@ TEST(DecodePicture, JpegIsCloseAndScaledByDctNearTheCell) {
   }
 }
 
+// A solid CMYK JPEG as Adobe writes it (inverted inks, Adobe marker), `stored` per pixel.
+ByteArray CmykJpeg(int w, int h, std::array<std::uint8_t, 4> stored, bool ycck) {
+  jpeg_compress_struct cinfo{};
+  jpeg_error_mgr err{};
+  cinfo.err = jpeg_std_error(&err);
+  jpeg_create_compress(&cinfo);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &buffer, &size);
+  cinfo.image_width = static_cast<JDIMENSION>(w);
+  cinfo.image_height = static_cast<JDIMENSION>(h);
+  cinfo.input_components = 4;
+  cinfo.in_color_space = JCS_CMYK;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_colorspace(&cinfo, ycck ? JCS_YCCK : JCS_CMYK);
+  jpeg_set_quality(&cinfo, 100, TRUE);
+  jpeg_start_compress(&cinfo, TRUE);
+  std::vector<JSAMPLE> row(static_cast<std::size_t>(w) * 4);
+  for (int x = 0; x < w; ++x) std::copy(stored.begin(), stored.end(), row.begin() + x * 4);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    JSAMPROW rows[] = {row.data()};
+    jpeg_write_scanlines(&cinfo, rows, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  ByteArray out(buffer, buffer + size);
+  std::free(buffer);
+  return out;
+}
+
+TEST(DecodePicture, CmykJpegComesOutAsRgb) {
+  struct Case { std::array<std::uint8_t, 4> stored; std::uint32_t rgb; };
+  const Case cases[] = {
+      {{255, 0, 0, 255}, 0xFF0000},      // no cyan ink, full magenta and yellow: red
+      {{255, 255, 255, 128}, 0x808080},  // half black
+      {{255, 255, 255, 255}, 0xFFFFFF},  // no ink at all
+  };
+  for (bool ycck : {false, true})
+    for (const Case& c : cases) {
+      const auto d = DecodePicture(CmykJpeg(16, 16, c.stored, ycck));
+      ASSERT_TRUE(d);
+      const std::uint32_t p = d->bitmap.pixels[8 * 16 + 8];
+      EXPECT_EQ(p >> 24, 0xFFu);
+      for (int shift : {16, 8, 0})
+        EXPECT_NEAR(Channel(p, shift), Channel(c.rgb, shift), 3) << ycck << " " << std::hex << p;
+    }
+}
+
 TEST(DecodePicture, PaletteAndBitFieldBitmaps) {
   const std::vector<std::uint32_t> palette = {0x000000, 0xFF0000, 0x00FF00, 0x0000FF,
                                               0xFFFFFF, 0x808080, 0x123456, 0xABCDEF};
@@ -238,6 +289,15 @@ TEST(DecodePicture, PaletteAndBitFieldBitmaps) {
   EXPECT_EQ(mono->bitmap.pixels[0], 0xFF000000u);
   EXPECT_EQ(mono->bitmap.pixels[1], 0xFFFFFFFFu);
   EXPECT_EQ(mono->bitmap.pixels[9], 0xFFFFFFFFu);
+
+  // OS/2 core header: 16-bit sizes, 3-byte palette entries; 2 x 1, 8 bits, bottom-up.
+  ByteArray core = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 32, 0, 0, 0,  // pixels at 32
+                    12, 0, 0, 0, 2, 0, 1, 0, 1, 0, 8, 0,            // core header
+                    0x00, 0x00, 0xFF, 0xFF, 0x00, 0x00,              // palette: red, blue
+                    1, 0, 0, 0};                                     // row: blue, red
+  const auto fromCore = DecodePicture(core);
+  ASSERT_TRUE(fromCore);
+  EXPECT_EQ(fromCore->bitmap.pixels, (std::vector<std::uint32_t>{kBlue, kRed}));
 
   // 16 bits, 5-6-5 masks after a plain 40-byte header.
   ByteArray b16(14 + 40 + 12 + 4, 0);
