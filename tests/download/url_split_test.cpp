@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
+
+#include "text/gbk_text.h"
 
 namespace sellmeter {
 namespace {
@@ -83,6 +86,33 @@ TEST(UrlSplitBadInput, LongAndControlBytesNeverFail) {
   EXPECT_EQ(HostFromUrl(control), "h\r\nx");
   EXPECT_EQ(PortFromUrl(control), 1);
   EXPECT_EQ(PathFromUrl(control), std::string("/\x01\x7f a", 5));
+}
+
+// Whatever the bytes, the three results keep their shape: a path that starts with "/" and is
+// the URL's own tail, a host without "/", and the port-less host a prefix of the one with port.
+TEST(UrlSplitBadInput, RandomUrlsKeepTheResultShapes) {
+  const std::string alphabet[] = {
+      "h", "t", "p", "s",       "S",        "H",        ":",        "/",    "?",
+      "1", " ", "-", "http://", "https://", "HTTPS://", "\xA1\xA1", "\x81", "\x81\x41"};
+  std::mt19937 random(20261211);
+  for (int i = 0; i < 3000; ++i) {
+    std::string url;
+    const int pieces = static_cast<int>(random() % 12);
+    for (int k = 0; k < pieces; ++k) url += alphabet[random() % std::size(alphabet)];
+    const Text host = HostFromUrl(url);
+    const Text withPort = HostFromUrl(url, true);
+    const Text path = PathFromUrl(url);
+    SCOPED_TRACE(url);
+    // Character-wise: after a lead byte, "/" and ":" are second bytes, not separators.
+    EXPECT_EQ(FindText(host, "/"), 0u);
+    EXPECT_EQ(FindText(host, ":"), 0u);
+    EXPECT_EQ(withPort.compare(0, host.size(), host), 0);
+    ASSERT_FALSE(path.empty());
+    EXPECT_EQ(path[0], '/');
+    EXPECT_TRUE(path == "/" || (url.size() >= path.size() &&
+                                url.compare(url.size() - path.size(), path.size(), path) == 0));
+    (void)PortFromUrl(url);
+  }
 }
 
 }  // namespace
