@@ -1,5 +1,6 @@
 // sellmeter-query as a user runs it, against the stand-in service on an ephemeral port.
 #include <gtest/gtest.h>
+#include <httplib.h>
 #include <nlohmann/json.hpp>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -8,7 +9,9 @@
 #include <pty.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "service/report_page.h"
@@ -247,6 +250,18 @@ TEST(QueryCommandFailures, DeadServiceAndBadArguments) {
   EXPECT_LE(code, 713);
   EXPECT_EQ(down.err[3], ' ');
   EXPECT_EQ(down.err.substr(down.err.size() - 2), "!\n") << down.err;
+
+  // A server that is not the report service: the page is read like any other, with a note.
+  httplib::Server other;
+  const int otherPort = other.bind_to_any_port("127.0.0.1");
+  std::thread serving([&] { other.listen_after_bind(); });
+  const CommandRun notFound = RunQueryCommand({"abc", "--json", "--service", "127.0.0.1:" + std::to_string(otherPort)});
+  while (!other.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  other.stop();
+  serving.join();
+  EXPECT_EQ(notFound.exitCode, 0);
+  EXPECT_EQ(notFound.out, "{\"summary\":null,\"rows\":[]}\n");
+  EXPECT_EQ(notFound.err, "sellmeter-query: the service answered \"404 Not Found\"\n");
 
   const std::vector<std::vector<std::string>> bad = {
       {}, {"--json"}, {"a", "b"}, {"a", "--service"}, {"a", "--service", "h/x"}, {"a", "--port", "1"}};

@@ -96,6 +96,11 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  // An answer that is not a report (a 404 from another server, say) is still read like any
+  // page, as the window does; the note tells a user why the result is empty.
+  if (outcome.status.empty() || outcome.status[0] != '2')
+    std::fprintf(stderr, "sellmeter-query: the service answered \"%s\"\n", GbkToUtf8(outcome.status).c_str());
+
   QueryResult result;
   const auto& labels = window.Labels();
   if (labels[0] && labels[1] && labels[2] && labels[3])
