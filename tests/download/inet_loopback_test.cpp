@@ -1,12 +1,20 @@
 // InetRequest through the Linux WinInet layer against real servers on loopback.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "download/inet_request.h"
@@ -285,6 +293,61 @@ TEST_F(InetLoopback, ServerThatNeverAnswersEndsAfterTheIdleBound) {
     return reply;
   });
   EXPECT_EQ(Str(InetRequest(stall.Url("/p"))), std::string(100, 's'));
+}
+
+// A server that keeps the idle bound from tripping by sending one byte every 200 ms.
+class TricklingServer {
+ public:
+  TricklingServer() {
+    listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listen_, 4) != 0 ||
+        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+      throw std::runtime_error("trickling server");
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] {
+      const int fd = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) return;
+      char request[4096];
+      (void)!::recv(fd, request, sizeof request, 0);
+      const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n";
+      bool open = ::send(fd, head.data(), head.size(), MSG_NOSIGNAL) > 0;
+      for (int i = 0; open && i < 1000 && !stop_; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        open = ::send(fd, "t", 1, MSG_NOSIGNAL) == 1;
+      }
+      ::close(fd);
+    });
+  }
+  ~TricklingServer() {
+    stop_ = true;
+    ::shutdown(listen_, SHUT_RDWR);
+    thread_.join();
+    ::close(listen_);
+  }
+  std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/p"; }
+
+ private:
+  int listen_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+TEST_F(InetLoopback, TricklingServerEndsAtTheTotalBound) {
+  InetLimits limits;
+  limits.idleTimeoutMs = 1000;
+  limits.totalTimeoutMs = 2000;
+  SetInetLimits(limits);
+  TricklingServer server;
+  const ByteArray body = InetRequest(server.Url());
+  EXPECT_GT(body.size(), 0u);
+  EXPECT_LT(body.size(), 1000u);
+  EXPECT_EQ(Str(body), std::string(body.size(), 't'));
 }
 
 TEST_F(InetLoopback, BodiesPastTheLimitAreCut) {
