@@ -8,6 +8,7 @@
 #include <chrono>
 
 #include "text/pumping_delay.h"
+#include "text/timer_api.h"
 
 namespace sellmeter {
 namespace {
@@ -53,6 +54,37 @@ TEST(QtPumpingDelay, AQuitRequestIsLeftForTheMessageLoop) {
   EXPECT_TRUE(delayReturned);
   // The quit did not cut the delay short.
   EXPECT_GE(Clock::now() - start + milliseconds(1), milliseconds(200));
+}
+
+// The Qt wait itself: the timer, window events and a finite timeout each end a sleep with
+// their own answer.
+TEST(QtTimerWait, AnswersTimerEventsAndTimeout) {
+  TimerApi& timers = Timers();
+  WaitHandle timer = timers.CreateWaitableTimerA(nullptr, false, nullptr);
+  ASSERT_NE(timer, nullptr);
+  const std::int64_t inAnHour = -36000000000;
+  ASSERT_TRUE(timers.SetWaitableTimer(timer, &inAnHour, 0, nullptr, nullptr, false));
+  EXPECT_EQ(timers.MsgWaitForMultipleObjects(1, &timer, false, 0, kQsAllInput), kWaitTimeout);
+  EXPECT_EQ(timers.MsgWaitForMultipleObjects(1, &timer, false, 30, kQsAllInput), kWaitTimeout);
+
+  bool served = false;
+  QTimer::singleShot(10, [&] { served = true; });
+  EXPECT_EQ(timers.MsgWaitForMultipleObjects(1, &timer, false, kInfinite, kQsAllInput),
+            kWaitObject0 + 1);
+  EXPECT_TRUE(served);
+
+  const std::int64_t inTwentyMs = -200000;
+  ASSERT_TRUE(timers.SetWaitableTimer(timer, &inTwentyMs, 0, nullptr, nullptr, false));
+  const auto start = Clock::now();
+  EXPECT_EQ(timers.MsgWaitForMultipleObjects(1, &timer, false, kInfinite, kQsAllInput),
+            kWaitObject0);
+  EXPECT_GE(Clock::now() - start + milliseconds(1), milliseconds(20));
+  EXPECT_TRUE(timers.CloseHandle(timer));
+
+  int notATimer = 0;
+  WaitHandle bogus = &notATimer;
+  EXPECT_EQ(timers.MsgWaitForMultipleObjects(1, &bogus, false, kInfinite, kQsAllInput),
+            kWaitFailed);
 }
 
 }  // namespace
