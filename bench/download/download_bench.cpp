@@ -1,12 +1,12 @@
 // 200 sequential downloads of a 20 KB picture from one loopback server, three ways, in the
-// same run: plain libcurl reusing one handle and so one connection (the floor), InetRequest
-// through the WinInet layer with its process-wide pool, and InetRequest with the pool emptied
-// before every download (a new connection each time, for comparison).
+// same run: plain libcurl reusing one handle and so one connection (the floor), the shared
+// transport alone on a pool, InetRequest through the WinInet layer with its process-wide pool,
+// and InetRequest with the pool emptied before every download (a new connection each time).
 //
 // The machine is shared, so the variants take turns: every round runs each once, in an order
 // that rotates; the figures are medians over the rounds and the best round of each.
 //
-//   download_bench [rounds=15] [downloads=200]
+//   download_bench [rounds=15] [downloads=200] [only-variant-index]
 #include <curl/curl.h>
 #include <time.h>
 
@@ -21,6 +21,7 @@
 
 #include "download/inet_request.h"
 #include "download/linux/linux_wininet.h"
+#include "http/linux/curl_transport.h"
 #include "loopback_server.h"
 
 namespace {
@@ -55,6 +56,7 @@ double Median(std::vector<double> values) {
 int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::atoi(argv[1]) : 15;
   const int downloads = argc > 2 ? std::atoi(argv[2]) : 200;
+  const int only = argc > 3 ? std::atoi(argv[3]) : -1;  // run one variant alone (profiling)
   std::signal(SIGPIPE, SIG_IGN);
   curl_global_init(CURL_GLOBAL_DEFAULT);
 
@@ -72,12 +74,28 @@ int main(int argc, char** argv) {
   curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, &Collect);
   curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, &curlBody);
 
+  // The exchange the layer hands to the transport for the query command's call, made directly:
+  // what the transport and libcurl cost without the WinInet calls around them.
+  sellmeter::curl::CurlShare share(true, true);
+  sellmeter::curl::CurlRequest exchange;
+  exchange.url = url;
+  exchange.headers = {"Accept: */*", "Referer: " + url, "Accept-Language: zh-cn",
+                      "User-Agent: Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)",
+                      "Connection: Keep-Alive"};
+  exchange.redirects = sellmeter::curl::RedirectPolicy::kNotHttpsToHttp;
+  exchange.cookieEngine = true;
+  exchange.share = &share;
+
   std::vector<Variant> variants = {
       {"plain libcurl, one connection",
        [&] {
          curlBody.clear();
          return curl_easy_perform(easy.get()) == CURLE_OK && curlBody.size() == kPictureBytes;
        },
+       {},
+       {}},
+      {"transport alone, pooled connections",
+       [&] { return sellmeter::curl::PerformExchange(exchange).body.size() == kPictureBytes; },
        {},
        {}},
       {"InetRequest, pooled connections",
@@ -97,6 +115,7 @@ int main(int argc, char** argv) {
   for (int round = 0; round < rounds; ++round) {
     for (std::size_t k = 0; k < variants.size(); ++k) {
       Variant& v = variants[(k + round) % variants.size()];
+      if (only >= 0 && &v != &variants[static_cast<std::size_t>(only)]) continue;
       const double wall = Now(CLOCK_MONOTONIC), cpu = Now(CLOCK_THREAD_CPUTIME_ID);
       for (int i = 0; i < downloads; ++i) {
         if (!v.download()) {
@@ -110,6 +129,7 @@ int main(int argc, char** argv) {
   }
 
   // Medians, and the best round of each (the least disturbed by other work on the machine).
+  if (only >= 0) return 0;
   const double floorMedian = Median(variants[0].wall);
   const double floorBest = *std::min_element(variants[0].wall.begin(), variants[0].wall.end());
   std::printf("%d rounds of %d downloads of %zu bytes\n", rounds, downloads, kPictureBytes);
