@@ -31,13 +31,10 @@ inline constexpr std::uint32_t kHttpQueryRawHeadersCrlf = 22;
 // Last-error values the layer reports (GetLastError's numbers).
 inline constexpr std::uint32_t kErrorInsufficientBuffer = 122;
 inline constexpr std::uint32_t kErrorInternetTimeout = 12002;
-inline constexpr std::uint32_t kErrorInternetInvalidUrl = 12005;
-inline constexpr std::uint32_t kErrorInternetUnrecognizedScheme = 12006;
 inline constexpr std::uint32_t kErrorInternetNameNotResolved = 12007;
 inline constexpr std::uint32_t kErrorInternetIncorrectHandleType = 12018;
 inline constexpr std::uint32_t kErrorInternetCannotConnect = 12029;
 inline constexpr std::uint32_t kErrorInternetConnectionAborted = 12030;
-inline constexpr std::uint32_t kErrorInternetSecureFailure = 12175;
 inline constexpr std::uint32_t kErrorHttpHeaderNotFound = 12150;
 
 class WinInetApi {
