@@ -1,12 +1,14 @@
 // Method table, header composition, TextBetween and the cookie texts.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 #include "http/compose_headers.h"
 #include "http/cookies.h"
 #include "http/method_table.h"
 #include "http/text_between.h"
+#include "text/gbk_text.h"
 
 namespace sellmeter {
 namespace {
@@ -160,6 +162,40 @@ TEST(CookieItems, NamesAndDuplicates) {
   EXPECT_EQ(RemoveDuplicateItems("a; b; a; c; b", "; "), "a; b; c");
   EXPECT_EQ(RemoveDuplicateItems("", "; "), "");
   EXPECT_EQ(RemoveDuplicateItems("x|x|", "|"), "x");
+}
+
+
+// Random byte soup (lead bytes, cut characters, separators, blanks): no read outside the
+// inputs, and the invariants every caller relies on hold.
+TEST(CookieTexts, HoldTheirShapeOnArbitraryBytes) {
+  std::mt19937 random(20261211);
+  const std::string alphabet[] = {"a", "=", ";", " ", "\xA1\xA1", "\xA1", "\xD5\xC5", "\x81",
+                                  "deleted", "Set-Cookie", "sEt-cOoKiE:", "\r\n", "\r", "\0", "\""};
+  auto soup = [&] {
+    std::string text;
+    for (int n = random() % 24; n > 0; --n) text += alphabet[random() % std::size(alphabet)];
+    return text;
+  };
+  for (int round = 0; round < 3000; ++round) {
+    std::string sent = soup(), fresh = soup(), headers = soup();
+    const std::string merged = MergeCookies(sent, fresh);
+    EXPECT_EQ(sent, merged);
+    for (std::string_view item : SplitItems(merged, "; ")) {
+      // A blank stays only as the second byte of a (broken) double-byte character.
+      for (std::size_t at = item.find(' '); at != std::string_view::npos; at = item.find(' ', at + 1))
+        EXPECT_TRUE(at > 0 && IsGbkLeadByte(static_cast<unsigned char>(item[at - 1]))) << merged;
+      EXPECT_FALSE(item.size() >= 8 && item.substr(item.size() - 8) == "=deleted") << merged;
+    }
+    EXPECT_EQ(RemoveDuplicateItems(merged, "; "), merged);
+    CollectSetCookies(headers);
+    // Every spelling left in the block is the canonical one.
+    for (std::size_t at = FindText(headers, "Set-Cookie", 1, true); at != 0;
+         at = FindText(headers, "Set-Cookie", at + 1, true))
+      EXPECT_EQ(headers.substr(at - 1, 10), "Set-Cookie");
+    const std::string between = TextBetween(headers, soup(), soup(), random() % 8 - 2);
+    EXPECT_TRUE(between.empty() || headers.find(between) != std::string::npos);
+    EXPECT_TRUE(ComposeHeaders(soup(), random() % 10 - 1, soup()).ends_with("\r\n"));
+  }
 }
 
 }  // namespace
