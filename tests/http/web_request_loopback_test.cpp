@@ -283,6 +283,16 @@ TEST(WebRequestLoopback, PagesInOtherCharsetsComeBackAsGbk) {
   }
 }
 
+TEST(WebRequestLoopback, NoProxyMeansNoneEvenWhenTheEnvironmentNamesOne) {
+  LoopbackServer server([](const RecordedRequest& r) { return Respond("200 OK", "", r.requestLine); });
+  const std::string dead = "http://127.0.0.1:" + std::to_string(testing::RefusedPort());
+  testing::ScopedEnv a("http_proxy", dead), b("HTTP_PROXY", dead), c("all_proxy", dead),
+      d("ALL_PROXY", dead), e("https_proxy", dead);
+  Outcome out = Fetch(server.Url("/direct"));
+  EXPECT_EQ(out.status, "200 OK");
+  EXPECT_EQ(out.page, "GET /direct HTTP/1.1");
+}
+
 TEST(WebRequestLoopback, ThroughTinyproxy) {
   LoopbackServer server([](const RecordedRequest& r) {
     return Respond("200 OK", "", "via proxy " + r.requestLine);
