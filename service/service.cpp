@@ -1,6 +1,7 @@
 #include "service/service.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <chrono>
@@ -58,6 +59,12 @@ struct ReportService::Impl {
   }
 
   void Install() {
+    // The library's default is SO_REUSEPORT, with which a second service on a busy port would
+    // quietly share its requests; SO_REUSEADDR alone still allows a quick restart.
+    server.set_socket_options([](socket_t sock) {
+      int yes = 1;
+      setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     // One connection serves a whole query (the page, then every picture) when the client
     // keeps it open; the library's default would close it after five requests.
     server.set_keep_alive_max_count(100000);

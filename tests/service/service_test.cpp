@@ -180,6 +180,13 @@ TEST_F(RunningService, PostsPagesAndServesTheirPictures) {
   EXPECT_EQ(get->status, 404);
 }
 
+TEST_F(RunningService, ABusyPortIsRefusedNotShared) {
+  Serve({});
+  ReportService second;
+  EXPECT_EQ(second.Start("127.0.0.1", port_), -1);
+  EXPECT_TRUE(client_->Post("/yeji/", "nick=%61", "application/x-www-form-urlencoded"));
+}
+
 TEST_F(RunningService, Utf8PagesAndFixedPictures) {
   ServiceOptions options;
   options.utf8 = true;
