@@ -223,8 +223,10 @@ TEST(DecodePicture, JpegIsCloseAndScaledByDctNearTheCell) {
   }
 }
 
-// A solid CMYK JPEG as Adobe writes it (inverted inks, Adobe marker), `stored` per pixel.
-ByteArray CmykJpeg(int w, int h, std::array<std::uint8_t, 4> stored, bool ycck) {
+// A solid JPEG of `components` samples per pixel: CMYK as Adobe writes it (inverted inks,
+// Adobe marker), stored as CMYK or YCCK, or grey with one component.
+ByteArray SolidJpeg(int w, int h, std::array<std::uint8_t, 4> stored, J_COLOR_SPACE space) {
+  const int components = space == JCS_GRAYSCALE ? 1 : 4;
   jpeg_compress_struct cinfo{};
   jpeg_error_mgr err{};
   cinfo.err = jpeg_std_error(&err);
@@ -234,14 +236,14 @@ ByteArray CmykJpeg(int w, int h, std::array<std::uint8_t, 4> stored, bool ycck) 
   jpeg_mem_dest(&cinfo, &buffer, &size);
   cinfo.image_width = static_cast<JDIMENSION>(w);
   cinfo.image_height = static_cast<JDIMENSION>(h);
-  cinfo.input_components = 4;
-  cinfo.in_color_space = JCS_CMYK;
+  cinfo.input_components = components;
+  cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_CMYK;
   jpeg_set_defaults(&cinfo);
-  jpeg_set_colorspace(&cinfo, ycck ? JCS_YCCK : JCS_CMYK);
+  jpeg_set_colorspace(&cinfo, space);
   jpeg_set_quality(&cinfo, 100, TRUE);
   jpeg_start_compress(&cinfo, TRUE);
-  std::vector<JSAMPLE> row(static_cast<std::size_t>(w) * 4);
-  for (int x = 0; x < w; ++x) std::copy(stored.begin(), stored.end(), row.begin() + x * 4);
+  std::vector<JSAMPLE> row(static_cast<std::size_t>(w) * components);
+  for (int x = 0; x < w; ++x) std::copy_n(stored.begin(), components, row.begin() + x * components);
   while (cinfo.next_scanline < cinfo.image_height) {
     JSAMPROW rows[] = {row.data()};
     jpeg_write_scanlines(&cinfo, rows, 1);
@@ -253,22 +255,26 @@ ByteArray CmykJpeg(int w, int h, std::array<std::uint8_t, 4> stored, bool ycck) 
   return out;
 }
 
-TEST(DecodePicture, CmykJpegComesOutAsRgb) {
+TEST(DecodePicture, CmykAndGreyJpegsComeOutAsRgb) {
   struct Case { std::array<std::uint8_t, 4> stored; std::uint32_t rgb; };
   const Case cases[] = {
       {{255, 0, 0, 255}, 0xFF0000},      // no cyan ink, full magenta and yellow: red
       {{255, 255, 255, 128}, 0x808080},  // half black
       {{255, 255, 255, 255}, 0xFFFFFF},  // no ink at all
   };
-  for (bool ycck : {false, true})
+  for (J_COLOR_SPACE space : {JCS_CMYK, JCS_YCCK})
     for (const Case& c : cases) {
-      const auto d = DecodePicture(CmykJpeg(16, 16, c.stored, ycck));
+      const auto d = DecodePicture(SolidJpeg(16, 16, c.stored, space));
       ASSERT_TRUE(d);
       const std::uint32_t p = d->bitmap.pixels[8 * 16 + 8];
       EXPECT_EQ(p >> 24, 0xFFu);
       for (int shift : {16, 8, 0})
-        EXPECT_NEAR(Channel(p, shift), Channel(c.rgb, shift), 3) << ycck << " " << std::hex << p;
+        EXPECT_NEAR(Channel(p, shift), Channel(c.rgb, shift), 3) << space << " " << std::hex << p;
     }
+  const auto grey = DecodePicture(SolidJpeg(16, 16, {0x50, 0, 0, 0}, JCS_GRAYSCALE), 60, 60);
+  ASSERT_TRUE(grey);
+  for (int shift : {16, 8, 0}) EXPECT_NEAR(Channel(grey->bitmap.pixels[0], shift), 0x50, 2);
+  EXPECT_EQ(grey->bitmap.pixels[0] >> 24, 0xFFu);
 }
 
 TEST(DecodePicture, PaletteAndBitFieldBitmaps) {
