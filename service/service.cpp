@@ -53,6 +53,7 @@ struct ReportService::Impl {
   std::thread thread;
   PictureCache pictures;
   std::atomic<int> pageRequests{0}, pictureRequests{0};
+  std::atomic<bool> loopEnded{false};
 
   void Delay() const {
     if (options.latencyMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(options.latencyMs));
@@ -105,6 +106,7 @@ ReportService::ReportService(ServiceOptions options) : impl_(std::make_unique<Im
 ReportService::~ReportService() { Stop(); }
 
 int ReportService::Start(const std::string& host, int port) {
+  if (impl_->thread.joinable()) return -1;  // serving already
   int bound = port;
   if (port == 0) {
     bound = impl_->server.bind_to_any_port(host.c_str());
@@ -112,26 +114,18 @@ int ReportService::Start(const std::string& host, int port) {
     bound = -1;
   }
   if (bound < 0) return -1;
-  impl_->thread = std::thread([this] { impl_->server.listen_after_bind(); });
+  impl_->thread = std::thread([this] {
+    impl_->server.listen_after_bind();
+    impl_->loopEnded = true;
+  });
   return bound;  // bound already: connections wait in the backlog until the loop runs
-}
-
-bool ReportService::Run(const std::string& host, int port, int* boundPort) {
-  int bound = port;
-  if (port == 0) {
-    bound = impl_->server.bind_to_any_port(host.c_str());
-  } else if (!impl_->server.bind_to_port(host.c_str(), port)) {
-    bound = -1;
-  }
-  if (bound < 0) return false;
-  if (boundPort) *boundPort = bound;
-  return impl_->server.listen_after_bind();
 }
 
 void ReportService::Stop() {
   // stop() only acts on a running loop; one that has not begun yet would never end.
   if (impl_->thread.joinable())
-    while (!impl_->server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (!impl_->server.is_running() && !impl_->loopEnded)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
   impl_->server.stop();
   if (impl_->thread.joinable()) impl_->thread.join();
 }

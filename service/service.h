@@ -16,10 +16,8 @@ class ReportService {
   ReportService& operator=(const ReportService&) = delete;
 
   // Binds host:port (port 0 picks a free one) and starts serving in the background; returns
-  // the bound port, or -1 when the address cannot be bound.
+  // the bound port, or -1 when the address cannot be bound or the service runs already.
   int Start(const std::string& host = "127.0.0.1", int port = 0);
-  // Serves on the calling thread until Stop() from another thread; false when it cannot bind.
-  bool Run(const std::string& host, int port, int* boundPort);
   void Stop();
 
   // Requests answered so far: report pages and picture requests (failed ones included).
