@@ -5,6 +5,7 @@
 #include <curl/curl.h>
 #include <httplib.h>
 
+#include <chrono>
 #include <string>
 #include <thread>
 
@@ -84,39 +85,71 @@ size_t Collect(char* data, size_t size, size_t count, void* user) {
   return size * count;
 }
 
+// One request the way a plain libcurl program makes it: a fresh handle, the same lines.
+std::size_t PlainCurlPost(const std::string& url) {
+  CURL* easy = curl_easy_init();
+  curl_slist* headers = nullptr;
+  for (const char* line :
+       {"User-Agent: Mozilla/5.0 (compatible; MSIE 9.0; Windows NT 6.1; WOW64; Trident/5.0)",
+        "Accept: text/html, application/xhtml+xml, */*", "Accept-Encoding: gbk, GB2312",
+        "Accept-Language: zh-cn", "Content-Type: application/x-www-form-urlencoded",
+        "Cache-Control: no-cache", "Connection: Keep-Alive", "Expect:"})
+    headers = curl_slist_append(headers, line);
+  std::string body, head;
+  curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+  curl_easy_setopt(easy, CURLOPT_POSTFIELDS, kForm.c_str());
+  curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE, static_cast<long>(kForm.size()));
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Collect);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, &body);
+  curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Collect);
+  curl_easy_setopt(easy, CURLOPT_HEADERDATA, &head);
+  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(easy, CURLOPT_PROXY, "");
+  const bool ok = curl_easy_perform(easy) == CURLE_OK;
+  curl_slist_free_all(headers);
+  curl_easy_cleanup(easy);
+  return ok ? body.size() : 0;
+}
+
 void BM_PlainCurl_GbkPage(benchmark::State& state) {
   const std::string url = TheServer().Url("/yeji/");
   std::size_t bytes = 0;
   for (auto _ : state) {
-    CURL* easy = curl_easy_init();
-    curl_slist* headers = nullptr;
-    for (const char* line :
-         {"User-Agent: Mozilla/5.0 (compatible; MSIE 9.0; Windows NT 6.1; WOW64; Trident/5.0)",
-          "Accept: text/html, application/xhtml+xml, */*", "Accept-Encoding: gbk, GB2312",
-          "Accept-Language: zh-cn", "Content-Type: application/x-www-form-urlencoded",
-          "Cache-Control: no-cache", "Connection: Keep-Alive", "Expect:"})
-      headers = curl_slist_append(headers, line);
-    std::string body, head;
-    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(easy, CURLOPT_POSTFIELDS, kForm.c_str());
-    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE, static_cast<long>(kForm.size()));
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Collect);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &body);
-    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Collect);
-    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &head);
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_PROXY, "");
-    if (curl_easy_perform(easy) != CURLE_OK || body.size() < 100 * 1024)
-      state.SkipWithError("transfer failed");
-    bytes += body.size();
-    curl_slist_free_all(headers);
-    curl_easy_cleanup(easy);
+    const std::size_t size = PlainCurlPost(url);
+    if (size < 100 * 1024) state.SkipWithError("transfer failed");
+    bytes += size;
   }
   state.SetItemsProcessed(state.iterations());
   state.SetBytesProcessed(static_cast<int64_t>(bytes));
 }
 
+// Both in turn, one request each per iteration, so that the load of a shared machine and the
+// allocator's state weigh on both alike; the counters give each one's rate and the ratio.
+void BM_Interleaved_GbkPage(benchmark::State& state) {
+  using Clock = std::chrono::steady_clock;
+  const std::string url = TheServer().Url("/yeji/");
+  sellmeter::WebRequestOptions options;
+  options.method = 1;
+  options.body = kForm;
+  Clock::duration curlTime{}, webRequestTime{};
+  for (auto _ : state) {
+    const Clock::time_point start = Clock::now();
+    if (PlainCurlPost(url) < 100 * 1024) state.SkipWithError("transfer failed");
+    const Clock::time_point middle = Clock::now();
+    if (sellmeter::WebRequest(url, options).size() < 100 * 1024) state.SkipWithError("short page");
+    webRequestTime += Clock::now() - middle;
+    curlTime += middle - start;
+  }
+  const double n = static_cast<double>(state.iterations());
+  const double curlRate = n / std::chrono::duration<double>(curlTime).count();
+  const double webRequestRate = n / std::chrono::duration<double>(webRequestTime).count();
+  state.counters["curl_per_s"] = curlRate;
+  state.counters["webrequest_per_s"] = webRequestRate;
+  state.counters["ratio"] = webRequestRate / curlRate;
+}
+
+BENCHMARK(BM_Interleaved_GbkPage)->UseRealTime()->MinTime(3.0);
 BENCHMARK(BM_PlainCurl_GbkPage)->UseRealTime()->MinTime(3.0);
 BENCHMARK(BM_WebRequest_GbkPage)->UseRealTime()->MinTime(3.0);
 BENCHMARK(BM_WebRequest_Utf8Page)->UseRealTime()->MinTime(3.0);
