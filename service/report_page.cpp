@@ -91,10 +91,10 @@ constexpr Size kSizes[] = {{60, 60}, {80, 80}, {120, 90}, {200, 200}, {310, 310}
 std::string Utf8ToGbk(std::string_view utf8) { return Convert(utf8, "GBK", "UTF-8"); }
 std::string GbkToUtf8Text(std::string_view gbk) { return Convert(gbk, "UTF-8", "GBK"); }
 
-std::string PicturePath(const PictureSpec& spec) {
+std::string PicturePath(const PictureSpec& shape) {
   char buffer[96];
-  std::snprintf(buffer, sizeof buffer, "/pictures/%08x-%d-%dx%d.%s", spec.seed, spec.index, spec.width,
-                spec.height, Extension(spec.format));
+  std::snprintf(buffer, sizeof buffer, "/pictures/%08x-%d-%dx%d.%s", shape.seed, shape.index, shape.width,
+                shape.height, Extension(shape.format));
   return buffer;
 }
 
@@ -102,7 +102,7 @@ std::optional<PictureSpec> ParsePicturePath(std::string_view path) {
   constexpr std::string_view kPrefix = "/pictures/";
   if (path.substr(0, kPrefix.size()) != kPrefix) return std::nullopt;
   path.remove_prefix(kPrefix.size());
-  PictureSpec spec;
+  PictureSpec shape;
   const char* p = path.data();
   const char* end = p + path.size();
   auto number = [&](auto& value, int base, char stop) {
@@ -111,26 +111,26 @@ std::optional<PictureSpec> ParsePicturePath(std::string_view path) {
     p = next + 1;
     return true;
   };
-  if (!number(spec.seed, 16, '-') || !number(spec.index, 10, '-') || !number(spec.width, 10, 'x') ||
-      !number(spec.height, 10, '.'))
+  if (!number(shape.seed, 16, '-') || !number(shape.index, 10, '-') || !number(shape.width, 10, 'x') ||
+      !number(shape.height, 10, '.'))
     return std::nullopt;
   const std::string_view ext(p, static_cast<std::size_t>(end - p));
   bool known = false;
   for (PictureFormat f : {PictureFormat::Jpeg, PictureFormat::Png, PictureFormat::Gif, PictureFormat::Bmp})
-    if (ext == Extension(f)) spec.format = f, known = true;
-  if (!known || spec.index < 0 || spec.width < 1 || spec.height < 1 || spec.width > 2000 || spec.height > 2000)
+    if (ext == Extension(f)) shape.format = f, known = true;
+  if (!known || shape.index < 0 || shape.width < 1 || shape.height < 1 || shape.width > 2000 || shape.height > 2000)
     return std::nullopt;
-  return spec;
+  return shape;
 }
 
-bool PictureFails(const PictureSpec& spec, int failPercent) {
+bool PictureFails(const PictureSpec& shape, int failPercent) {
   if (failPercent <= 0) return false;
-  return static_cast<int>(Mix(spec.seed ^ Mix(static_cast<std::uint32_t>(spec.index) + 1)) % 100) < failPercent;
+  return static_cast<int>(Mix(shape.seed ^ Mix(static_cast<std::uint32_t>(shape.index) + 1)) % 100) < failPercent;
 }
 
-ByteArray MakePicture(const PictureSpec& spec) {
-  const Bitmap bitmap = MakeProductBitmap(spec.seed ^ Mix(static_cast<std::uint32_t>(spec.index)), spec.width, spec.height);
-  switch (spec.format) {
+ByteArray MakePicture(const PictureSpec& shape) {
+  const Bitmap bitmap = MakeProductBitmap(shape.seed ^ Mix(static_cast<std::uint32_t>(shape.index)), shape.width, shape.height);
+  switch (shape.format) {
     case PictureFormat::Jpeg: return EncodeJpeg(bitmap, 85);
     case PictureFormat::Png: return EncodePng(bitmap);
     case PictureFormat::Gif: return EncodeGif(bitmap);

@@ -30,14 +30,14 @@ struct PictureSpec {
   PictureFormat format = PictureFormat::Jpeg;
 };
 
-std::string PicturePath(const PictureSpec& spec);
+std::string PicturePath(const PictureSpec& shape);
 std::optional<PictureSpec> ParsePicturePath(std::string_view path);
 
 // True for the pictures that --fail-pictures turns away.
-bool PictureFails(const PictureSpec& spec, int failPercent);
+bool PictureFails(const PictureSpec& shape, int failPercent);
 
 // The picture file; empty when it cannot be made.
-ByteArray MakePicture(const PictureSpec& spec);
+ByteArray MakePicture(const PictureSpec& shape);
 
 struct ProductEntry {
   PictureSpec picture;

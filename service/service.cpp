@@ -26,13 +26,13 @@ const char* MimeType(PictureFormat format) {
 // Made pictures are kept, so that a benchmark measures serving rather than encoding.
 class PictureCache {
  public:
-  std::shared_ptr<const ByteArray> Get(const PictureSpec& spec) {
-    const std::string key = PicturePath(spec);
+  std::shared_ptr<const ByteArray> Get(const PictureSpec& shape) {
+    const std::string key = PicturePath(shape);
     {
       std::lock_guard lock(mutex_);
       if (auto it = entries_.find(key); it != entries_.end()) return it->second;
     }
-    auto bytes = std::make_shared<const ByteArray>(MakePicture(spec));
+    auto bytes = std::make_shared<const ByteArray>(MakePicture(shape));
     std::lock_guard lock(mutex_);
     if (entries_.size() >= kMaxEntries) entries_.clear();
     entries_.emplace(key, bytes);
@@ -86,14 +86,14 @@ struct ReportService::Impl {
     server.Get(R"(/pictures/.*)", [this](const httplib::Request& req, httplib::Response& res) {
       ++pictureRequests;
       Delay();
-      const auto spec = ParsePicturePath(req.path);
-      if (!spec || PictureFails(*spec, options.failPicturesPercent)) {
+      const auto shape = ParsePicturePath(req.path);
+      if (!shape || PictureFails(*shape, options.failPicturesPercent)) {
         res.status = 404;
         res.set_content("Not Found", "text/plain");
         return;
       }
-      const auto bytes = pictures.Get(*spec);
-      res.set_content(reinterpret_cast<const char*>(bytes->data()), bytes->size(), MimeType(spec->format));
+      const auto bytes = pictures.Get(*shape);
+      res.set_content(reinterpret_cast<const char*>(bytes->data()), bytes->size(), MimeType(shape->format));
     });
   }
 };

@@ -39,9 +39,9 @@ int PictureSideFor20K() {
   for (int side = 100; side <= 800; side += 20) {
     long total = 0;
     for (int i = 0; i < 4; ++i) {
-      sellmeter::service::PictureSpec spec{12345u + static_cast<unsigned>(i), i, side, side,
+      sellmeter::service::PictureSpec shape{12345u + static_cast<unsigned>(i), i, side, side,
                                            sellmeter::PictureFormat::Jpeg};
-      total += static_cast<long>(sellmeter::service::MakePicture(spec).size());
+      total += static_cast<long>(sellmeter::service::MakePicture(shape).size());
     }
     const long miss = std::labs(total / 4 - 20 * 1024);
     if (miss < bestMiss) {

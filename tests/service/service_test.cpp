@@ -94,12 +94,12 @@ TEST(ReportPage, FormBodyGivesTheGbkNickname) {
 TEST(Pictures, EveryFormatAndSizeDecodesAsMade) {
   for (PictureFormat format : {PictureFormat::Jpeg, PictureFormat::Png, PictureFormat::Gif, PictureFormat::Bmp})
     for (auto [w, h] : {std::pair{60, 60}, {310, 200}, {90, 160}}) {
-      const PictureSpec spec{0xABCDu, 3, w, h, format};
-      const auto parsed = ParsePicturePath(PicturePath(spec));
-      ASSERT_TRUE(parsed) << PicturePath(spec);
-      EXPECT_EQ(PicturePath(*parsed), PicturePath(spec));
-      const auto decoded = DecodePicture(MakePicture(spec));
-      ASSERT_TRUE(decoded) << PicturePath(spec);
+      const PictureSpec shape{0xABCDu, 3, w, h, format};
+      const auto parsed = ParsePicturePath(PicturePath(shape));
+      ASSERT_TRUE(parsed) << PicturePath(shape);
+      EXPECT_EQ(PicturePath(*parsed), PicturePath(shape));
+      const auto decoded = DecodePicture(MakePicture(shape));
+      ASSERT_TRUE(decoded) << PicturePath(shape);
       EXPECT_EQ(decoded->format, format);
       EXPECT_EQ(decoded->width, w);
       EXPECT_EQ(decoded->height, h);
@@ -117,11 +117,11 @@ TEST(Pictures, EveryFormatAndSizeDecodesAsMade) {
 TEST(Pictures, FailureShareIsDeterministicByUrl) {
   int failed = 0;
   for (int i = 0; i < 1000; ++i) {
-    const PictureSpec spec{77u, i, 60, 60, PictureFormat::Png};
-    EXPECT_FALSE(PictureFails(spec, 0));
-    EXPECT_TRUE(PictureFails(spec, 100));
-    EXPECT_EQ(PictureFails(spec, 30), PictureFails(spec, 30));
-    failed += PictureFails(spec, 30);
+    const PictureSpec shape{77u, i, 60, 60, PictureFormat::Png};
+    EXPECT_FALSE(PictureFails(shape, 0));
+    EXPECT_TRUE(PictureFails(shape, 100));
+    EXPECT_EQ(PictureFails(shape, 30), PictureFails(shape, 30));
+    failed += PictureFails(shape, 30);
   }
   EXPECT_GT(failed, 220);
   EXPECT_LT(failed, 380);

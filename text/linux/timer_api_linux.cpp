@@ -73,10 +73,10 @@ class LinuxTimerApi final : public TimerApi {
     if (timer == nullptr || dueTime == nullptr || period < 0) return false;
     // A new due time cancels a firing that has not been waited for.
     ConsumeTimerFiring(handle);
-    itimerspec spec{};
-    spec.it_value = FromNanoseconds(NanosecondsUntil(*dueTime));
-    spec.it_interval = FromNanoseconds(std::int64_t{period} * 1000000);
-    return timerfd_settime(timer->fd, 0, &spec, nullptr) == 0;
+    itimerspec setting{};
+    setting.it_value = FromNanoseconds(NanosecondsUntil(*dueTime));
+    setting.it_interval = FromNanoseconds(std::int64_t{period} * 1000000);
+    return timerfd_settime(timer->fd, 0, &setting, nullptr) == 0;
   }
 
   std::uint32_t MsgWaitForMultipleObjects(std::uint32_t count, const WaitHandle* handles,
