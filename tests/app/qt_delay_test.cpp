@@ -62,22 +62,30 @@ TEST(QtTimerWait, AnswersTimerEventsAndTimeout) {
   TimerApi& timers = Timers();
   WaitHandle timer = timers.CreateWaitableTimerA(nullptr, false, nullptr);
   ASSERT_NE(timer, nullptr);
+  // Qt may wake a sleep for events of its own (a fresh platform posts some); such a wake is
+  // answered as window input, so each wait below is repeated past those until its own answer.
+  const auto waitPastStrayEvents = [&](std::uint32_t milliseconds, const bool* until = nullptr) {
+    std::uint32_t answer = kWaitFailed;
+    for (int wakes = 0; wakes < 1000; ++wakes) {
+      answer = timers.MsgWaitForMultipleObjects(1, &timer, false, milliseconds, kQsAllInput);
+      if (answer != kWaitObject0 + 1 || (until != nullptr && *until)) break;
+    }
+    return answer;
+  };
   const std::int64_t inAnHour = -36000000000;
   ASSERT_TRUE(timers.SetWaitableTimer(timer, &inAnHour, 0, nullptr, nullptr, false));
   EXPECT_EQ(timers.MsgWaitForMultipleObjects(1, &timer, false, 0, kQsAllInput), kWaitTimeout);
-  EXPECT_EQ(timers.MsgWaitForMultipleObjects(1, &timer, false, 30, kQsAllInput), kWaitTimeout);
+  EXPECT_EQ(waitPastStrayEvents(30), kWaitTimeout);
 
   bool served = false;
   QTimer::singleShot(10, [&] { served = true; });
-  EXPECT_EQ(timers.MsgWaitForMultipleObjects(1, &timer, false, kInfinite, kQsAllInput),
-            kWaitObject0 + 1);
+  EXPECT_EQ(waitPastStrayEvents(kInfinite, &served), kWaitObject0 + 1);
   EXPECT_TRUE(served);
 
   const std::int64_t inTwentyMs = -200000;
   ASSERT_TRUE(timers.SetWaitableTimer(timer, &inTwentyMs, 0, nullptr, nullptr, false));
   const auto start = Clock::now();
-  EXPECT_EQ(timers.MsgWaitForMultipleObjects(1, &timer, false, kInfinite, kQsAllInput),
-            kWaitObject0);
+  EXPECT_EQ(waitPastStrayEvents(kInfinite), kWaitObject0);
   EXPECT_GE(Clock::now() - start + milliseconds(1), milliseconds(20));
   EXPECT_TRUE(timers.CloseHandle(timer));
 
