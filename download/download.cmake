@@ -1,8 +1,7 @@
 # The picture download: URL splitting and InetRequest over the WinInet-shaped interface.
 add_library(sellmeter_download STATIC
   ${CMAKE_CURRENT_LIST_DIR}/url_split.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/inet_request.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/wininet_api.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/inet_request.cpp)
 target_include_directories(sellmeter_download PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(sellmeter_download PUBLIC sellmeter_http_text sellmeter_text
                       INTERFACE sellmeter_download_linux)

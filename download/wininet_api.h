@@ -4,6 +4,8 @@
 // zero-terminated GBK strings; a length argument counts bytes.
 #include <cstdint>
 
+#include "text/seam.h"
+
 namespace sellmeter {
 
 using InetHandle = void*;
@@ -69,19 +71,10 @@ class WinInetApi {
 // The platform's implementation, defined by the platform layer (download/linux).
 WinInetApi& PlatformWinInetApi();
 
-// The implementation in force: the platform's unless a ScopedWinInetApi replaces it.
-WinInetApi& WinInet();
-
 // Puts another implementation in force for its lifetime (tests use it for fakes).
-class ScopedWinInetApi {
- public:
-  explicit ScopedWinInetApi(WinInetApi& api);
-  ~ScopedWinInetApi();
-  ScopedWinInetApi(const ScopedWinInetApi&) = delete;
-  ScopedWinInetApi& operator=(const ScopedWinInetApi&) = delete;
+using ScopedWinInetApi = SeamOverride<WinInetApi>;
 
- private:
-  WinInetApi* previous_;
-};
+// The implementation in force: the platform's unless a ScopedWinInetApi replaces it.
+inline WinInetApi& WinInet() { return ScopedWinInetApi::InForce(PlatformWinInetApi); }
 
 }  // namespace sellmeter

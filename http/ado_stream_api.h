@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "text/seam.h"
 #include "text/text_types.h"
 
 namespace sellmeter {
@@ -37,17 +38,9 @@ class AdoStreamApi {
 };
 
 AdoStreamApi& PlatformAdoStreamApi();  // defined by the platform layer
-AdoStreamApi& AdoStreams();            // the one in force
+using ScopedAdoStreamApi = SeamOverride<AdoStreamApi>;
 
-class ScopedAdoStreamApi {
- public:
-  explicit ScopedAdoStreamApi(AdoStreamApi& api);
-  ~ScopedAdoStreamApi();
-  ScopedAdoStreamApi(const ScopedAdoStreamApi&) = delete;
-  ScopedAdoStreamApi& operator=(const ScopedAdoStreamApi&) = delete;
-
- private:
-  AdoStreamApi* previous_;
-};
+// The one in force.
+inline AdoStreamApi& AdoStreams() { return ScopedAdoStreamApi::InForce(PlatformAdoStreamApi); }
 
 }  // namespace sellmeter

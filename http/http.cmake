@@ -2,8 +2,7 @@
 # and the charset stream on ICU.
 add_library(sellmeter_http STATIC
   ${CMAKE_CURRENT_LIST_DIR}/web_request.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/charset_step.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/platform_seams.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/charset_step.cpp)
 target_include_directories(sellmeter_http PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(sellmeter_http PUBLIC sellmeter_http_text sellmeter_regex sellmeter_text
                                             sellmeter_message_pump)

@@ -4,6 +4,8 @@
 // length is passed. Handles are opaque; a null handle is "no handle".
 #include <cstdint>
 
+#include "text/seam.h"
+
 namespace sellmeter {
 
 using HInternet = void*;
@@ -128,17 +130,7 @@ class WinHttpApi {
 WinHttpApi& PlatformWinHttpApi();
 
 // The implementation in force: the platform's unless a ScopedWinHttpApi replaces it.
-WinHttpApi& WinHttp();
-
-class ScopedWinHttpApi {
- public:
-  explicit ScopedWinHttpApi(WinHttpApi& api);
-  ~ScopedWinHttpApi();
-  ScopedWinHttpApi(const ScopedWinHttpApi&) = delete;
-  ScopedWinHttpApi& operator=(const ScopedWinHttpApi&) = delete;
-
- private:
-  WinHttpApi* previous_;
-};
+using ScopedWinHttpApi = SeamOverride<WinHttpApi>;
+inline WinHttpApi& WinHttp() { return ScopedWinHttpApi::InForce(PlatformWinHttpApi); }
 
 }  // namespace sellmeter

@@ -1,6 +1,8 @@
 #pragma once
 // CoInitialize / CoUninitialize. Every RegexObject and every charset step holds one balanced
 // pair; tests count the calls through a ScopedComApi.
+#include "text/seam.h"
+
 namespace sellmeter {
 
 // Results of CoInitialize: the first call on a thread, and every nested one.
@@ -15,17 +17,9 @@ class ComApi {
 };
 
 ComApi& PlatformComApi();   // defined by the platform layer
-ComApi& Com();              // the one in force
+using ScopedComApi = SeamOverride<ComApi>;
 
-class ScopedComApi {
- public:
-  explicit ScopedComApi(ComApi& api);
-  ~ScopedComApi();
-  ScopedComApi(const ScopedComApi&) = delete;
-  ScopedComApi& operator=(const ScopedComApi&) = delete;
-
- private:
-  ComApi* previous_;
-};
+// The one in force.
+inline ComApi& Com() { return ScopedComApi::InForce(PlatformComApi); }
 
 }  // namespace sellmeter

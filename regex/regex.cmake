@@ -3,10 +3,7 @@
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(PCRE2_16 REQUIRED IMPORTED_TARGET libpcre2-16)
 
-add_library(sellmeter_regex STATIC
-  ${CMAKE_CURRENT_LIST_DIR}/com_api.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/regexp_engine.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/regex_object.cpp)
+add_library(sellmeter_regex STATIC ${CMAKE_CURRENT_LIST_DIR}/regex_object.cpp)
 target_include_directories(sellmeter_regex PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(sellmeter_regex PUBLIC sellmeter_text)
 

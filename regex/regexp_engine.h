@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "text/seam.h"
+
 namespace sellmeter {
 
 // The SubMatches collection of one match: one item per capture group of the pattern.
@@ -72,17 +74,9 @@ class RegExpEngine {
 };
 
 RegExpEngine& PlatformRegExpEngine();  // defined by the platform layer
-RegExpEngine& RegExps();               // the one in force
+using ScopedRegExpEngine = SeamOverride<RegExpEngine>;
 
-class ScopedRegExpEngine {
- public:
-  explicit ScopedRegExpEngine(RegExpEngine& engine);
-  ~ScopedRegExpEngine();
-  ScopedRegExpEngine(const ScopedRegExpEngine&) = delete;
-  ScopedRegExpEngine& operator=(const ScopedRegExpEngine&) = delete;
-
- private:
-  RegExpEngine* previous_;
-};
+// The one in force.
+inline RegExpEngine& RegExps() { return ScopedRegExpEngine::InForce(PlatformRegExpEngine); }
 
 }  // namespace sellmeter

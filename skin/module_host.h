@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <span>
 
+#include "text/seam.h"
+
 namespace sellmeter {
 
 inline constexpr std::uint32_t kMemCommit = 0x1000;
@@ -53,19 +55,10 @@ class ModuleHost {
 // The platform's host, defined by the platform layer (skin/linux or skin/win32).
 ModuleHost& PlatformModuleHost();
 
-// The host in force: the platform's unless a ScopedModuleHost replaces it.
-ModuleHost& CurrentModuleHost();
-
 // Puts another host in force for its lifetime (tests use it for recording hosts).
-class ScopedModuleHost {
- public:
-  explicit ScopedModuleHost(ModuleHost& host);
-  ~ScopedModuleHost();
-  ScopedModuleHost(const ScopedModuleHost&) = delete;
-  ScopedModuleHost& operator=(const ScopedModuleHost&) = delete;
+using ScopedModuleHost = SeamOverride<ModuleHost>;
 
- private:
-  ModuleHost* previous_;
-};
+// The host in force: the platform's unless a ScopedModuleHost replaces it.
+inline ModuleHost& CurrentModuleHost() { return ScopedModuleHost::InForce(PlatformModuleHost); }
 
 }  // namespace sellmeter

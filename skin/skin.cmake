@@ -3,7 +3,6 @@ add_library(sellmeter_skin STATIC
   ${CMAKE_CURRENT_LIST_DIR}/pe_format.cpp
   ${CMAKE_CURRENT_LIST_DIR}/mapped_image.cpp
   ${CMAKE_CURRENT_LIST_DIR}/memory_module.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/module_host.cpp
   ${CMAKE_CURRENT_LIST_DIR}/skin_startup.cpp)
 target_include_directories(sellmeter_skin PUBLIC ${PROJECT_SOURCE_DIR})
 

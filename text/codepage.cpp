@@ -8,8 +8,6 @@
 namespace sellmeter {
 namespace {
 
-CodePageApi* overridden = nullptr;
-
 constexpr bool kLittleEndian = std::endian::native == std::endian::little;
 
 // Wide bytes being prepared. On a little-endian host a UTF-16LE unit is the in-memory
@@ -56,11 +54,6 @@ int ClampLength(std::size_t size) {
 }
 
 }  // namespace
-
-CodePageApi& CodePages() { return overridden ? *overridden : PlatformCodePageApi(); }
-
-ScopedCodePageApi::ScopedCodePageApi(CodePageApi& api) : previous_(overridden) { overridden = &api; }
-ScopedCodePageApi::~ScopedCodePageApi() { overridden = previous_; }
 
 ByteArray TextToWide(std::string_view text, unsigned codePage) {
   CodePageApi& api = CodePages();

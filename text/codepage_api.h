@@ -5,6 +5,8 @@
 // needed, 0 on failure.
 #include <cstdint>
 
+#include "text/seam.h"
+
 namespace sellmeter {
 
 inline constexpr unsigned kCpAcp = 0;
@@ -26,19 +28,10 @@ class CodePageApi {
 // The platform's implementation, defined by the platform layer (text/linux or text/win32).
 CodePageApi& PlatformCodePageApi();
 
-// The implementation in force: the platform's unless a ScopedCodePageApi replaces it.
-CodePageApi& CodePages();
-
 // Puts another implementation in force for its lifetime (tests use it for fakes).
-class ScopedCodePageApi {
- public:
-  explicit ScopedCodePageApi(CodePageApi& api);
-  ~ScopedCodePageApi();
-  ScopedCodePageApi(const ScopedCodePageApi&) = delete;
-  ScopedCodePageApi& operator=(const ScopedCodePageApi&) = delete;
+using ScopedCodePageApi = SeamOverride<CodePageApi>;
 
- private:
-  CodePageApi* previous_;
-};
+// The implementation in force: the platform's unless a ScopedCodePageApi replaces it.
+inline CodePageApi& CodePages() { return ScopedCodePageApi::InForce(PlatformCodePageApi); }
 
 }  // namespace sellmeter

@@ -9,13 +9,10 @@ class NoWindowPump final : public MessagePump {
 };
 
 NoWindowPump noWindowPump;
-MessagePump* current = &noWindowPump;
+MessagePump& NoWindow() { return noWindowPump; }
 
 }  // namespace
 
-MessagePump& Messages() { return *current; }
-
-ScopedMessagePump::ScopedMessagePump(MessagePump& pump) : previous_(current) { current = &pump; }
-ScopedMessagePump::~ScopedMessagePump() { current = previous_; }
+MessagePump& Messages() { return ScopedMessagePump::InForce(NoWindow); }
 
 }  // namespace sellmeter

@@ -2,6 +2,8 @@
 // Serving the thread's waiting window messages at the points where a long operation lets the
 // window breathe (the request engine's dispatch points). Without a window there is nothing to
 // serve; the window layer puts its own pump in force.
+#include "text/seam.h"
+
 namespace sellmeter {
 
 class MessagePump {
@@ -11,18 +13,9 @@ class MessagePump {
   virtual void DispatchPending() = 0;
 };
 
+using ScopedMessagePump = SeamOverride<MessagePump>;
+
 // The pump in force: by default one with nothing to dispatch.
 MessagePump& Messages();
-
-class ScopedMessagePump {
- public:
-  explicit ScopedMessagePump(MessagePump& pump);
-  ~ScopedMessagePump();
-  ScopedMessagePump(const ScopedMessagePump&) = delete;
-  ScopedMessagePump& operator=(const ScopedMessagePump&) = delete;
-
- private:
-  MessagePump* previous_;
-};
 
 }  // namespace sellmeter

@@ -7,16 +7,6 @@
 #include "text/timer_api.h"
 
 namespace sellmeter {
-namespace {
-
-TimerApi* overrideApi = nullptr;
-
-}  // namespace
-
-TimerApi& Timers() { return overrideApi ? *overrideApi : PlatformTimerApi(); }
-
-ScopedTimerApi::ScopedTimerApi(TimerApi& api) : previous_(overrideApi) { overrideApi = &api; }
-ScopedTimerApi::~ScopedTimerApi() { overrideApi = previous_; }
 
 std::int64_t PumpingDelayFactor(int unit) {
   switch (unit) {

@@ -3,6 +3,8 @@
 // CreateWaitableTimerA, SetWaitableTimer, MsgWaitForMultipleObjects and CloseHandle.
 #include <cstdint>
 
+#include "text/seam.h"
+
 namespace sellmeter {
 
 using WaitHandle = void*;
@@ -37,17 +39,7 @@ class TimerApi {
 TimerApi& PlatformTimerApi();
 
 // The implementation in force: the platform's unless a ScopedTimerApi replaces it.
-TimerApi& Timers();
-
-class ScopedTimerApi {
- public:
-  explicit ScopedTimerApi(TimerApi& api);
-  ~ScopedTimerApi();
-  ScopedTimerApi(const ScopedTimerApi&) = delete;
-  ScopedTimerApi& operator=(const ScopedTimerApi&) = delete;
-
- private:
-  TimerApi* previous_;
-};
+using ScopedTimerApi = SeamOverride<TimerApi>;
+inline TimerApi& Timers() { return ScopedTimerApi::InForce(PlatformTimerApi); }
 
 }  // namespace sellmeter
