@@ -20,15 +20,6 @@ ByteArray B(std::initializer_list<int> bytes) {
 
 const Text kZhang = "\xD5\xC5";  // 张
 
-class AnsiCodePageGuard {
- public:
-  explicit AnsiCodePageGuard(unsigned cp) : previous_(AnsiCodePage()) { SetAnsiCodePage(cp); }
-  ~AnsiCodePageGuard() { SetAnsiCodePage(previous_); }
-
- private:
-  unsigned previous_;
-};
-
 TEST(Conversions, SizingEdgeCases) {
   EXPECT_EQ(TextToWide(""), B({0, 0}));
   EXPECT_EQ(GbkToWide(""), ByteArray{});
@@ -45,7 +36,7 @@ TEST(Conversions, SizingEdgeCases) {
 }
 
 TEST(Conversions, AnsiCodePage1252SizesTextToWide) {
-  AnsiCodePageGuard ansi(kCp1252);
+  ScopedAnsiCodePage ansi(kCp1252);
   // Three units counted in 1252, two written by 936; the third stays zero.
   EXPECT_EQ(TextToWide(kZhang, kCpGbk), B({0x20, 0x5F, 0, 0, 0, 0}));
   // WideToText sizes in 1252 too: 张三 counts three bytes there ("??" and the terminator), so

@@ -34,15 +34,6 @@ std::string ToBytes(unsigned cp, std::u16string_view wide, std::uint32_t flags =
   return out;
 }
 
-class AnsiCodePageGuard {
- public:
-  explicit AnsiCodePageGuard(unsigned cp) : previous_(AnsiCodePage()) { SetAnsiCodePage(cp); }
-  ~AnsiCodePageGuard() { SetAnsiCodePage(previous_); }
-
- private:
-  unsigned previous_;
-};
-
 TEST(Cp936Decode, SingleBytesAndInvalidSequences) {
   const struct {
     std::string bytes;
@@ -178,7 +169,7 @@ TEST(Buffers, TooSmallFailsAndLeavesTheBufferAlone) {
 TEST(AnsiCodePage, CodePageZeroFollowsTheSetting) {
   EXPECT_EQ(ToWide(kCpAcp, "\xD5\xC5"), u"张");
   {
-    AnsiCodePageGuard ansi(kCp1252);
+    ScopedAnsiCodePage ansi(kCp1252);
     EXPECT_EQ(ToWide(kCpAcp, "\xD5\xC5"), u"\u00D5\u00C5");
     EXPECT_EQ(ToBytes(kCpAcp, u"\u00E9张"), "\xE9?");
     SetAnsiCodePage(437);  // not a code page of this layer: ignored

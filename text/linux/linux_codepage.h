@@ -8,4 +8,18 @@ namespace sellmeter {
 void SetAnsiCodePage(unsigned codePage);
 unsigned AnsiCodePage();
 
+// Makes code page 0 stand for codePage while it lives, then restores the one before.
+class ScopedAnsiCodePage {
+ public:
+  explicit ScopedAnsiCodePage(unsigned codePage) : previous_(AnsiCodePage()) {
+    SetAnsiCodePage(codePage);
+  }
+  ~ScopedAnsiCodePage() { SetAnsiCodePage(previous_); }
+  ScopedAnsiCodePage(const ScopedAnsiCodePage&) = delete;
+  ScopedAnsiCodePage& operator=(const ScopedAnsiCodePage&) = delete;
+
+ private:
+  unsigned previous_;
+};
+
 }  // namespace sellmeter
